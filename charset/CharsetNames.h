@@ -1,0 +1,10 @@
+#pragma once
+
+class StringBuffer;
+
+// Rewrites the many spellings and aliases of a charset name, in place, into
+// the smaller set of names that lookupCodePage knows.
+void normalizeCharsetName(StringBuffer& name);
+
+// The code page of a normalized charset name, or 0 when it is not known.
+int lookupCodePage(const char* normalizedName);
