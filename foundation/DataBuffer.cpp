@@ -62,7 +62,8 @@ void DataBuffer::append(const void* bytes, uint32_t count) {
             append(copy.m_data, count);
             return;
         }
-        uint64_t newCapacity = count >= kGrowthStep ? needed : m_size + static_cast<uint64_t>(kGrowthStep);
+        uint64_t newCapacity =
+            count >= kGrowthStep ? needed : m_size + static_cast<uint64_t>(kGrowthStep);
         if (newCapacity > kMaxSize) {
             newCapacity = kMaxSize;
         }

@@ -25,7 +25,8 @@ VantrelObject* ExtPtrArray::elementAt(int index) const {
 
 void ExtPtrArray::appendObject(VantrelObject* object) {
     if (m_table == nullptr) {
-        m_table = static_cast<VantrelObject**>(std::calloc(kFirstTableSlots, sizeof(VantrelObject*)));
+        m_table =
+            static_cast<VantrelObject**>(std::calloc(kFirstTableSlots, sizeof(VantrelObject*)));
         if (m_table == nullptr) {
             throw std::bad_alloc();
         }

@@ -47,7 +47,8 @@ bool equalsFolded(const char* a, const char* b) {
 
 // Binary-safe search of a NUL-terminated pattern inside content that may
 // itself hold NUL bytes.
-const char* findBytes(const char* from, const char* end, const char* pattern, size_t patternLength) {
+const char* findBytes(const char* from, const char* end, const char* pattern,
+                      size_t patternLength) {
     if (from >= end) {
         return nullptr;
     }

@@ -1,5 +1,5 @@
-#include "foundation/ExtPtrArray.h"
 #include "foundation/StringBuffer.h"
+#include "foundation/ExtPtrArray.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,5 @@
+#include "MhtmlContext.h"
+
+MhtmlContext::~MhtmlContext() {
+    m_resources.removeAllObjects();
+}

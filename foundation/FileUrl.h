@@ -1,0 +1,16 @@
+#pragma once
+
+class StringBuffer;
+
+// Removes a "file:" prefix (compared without regard to case) from the front
+// of text and returns true when text began with it.
+//
+// A prefix that ends in "/" keeps that "/" unless a drive letter follows
+// ("C:" or the old form "C|"): "file:///C|/dir/a.htm" gives "C|/dir/a.htm"
+// as written for drive-letter systems, while "file:///home/a.htm" names the
+// absolute path "/home/a.htm" here and must not become a relative one.
+bool stripFileUrlPrefix(StringBuffer& text, const char* prefix);
+
+// Strips "file:///", then "file://", then "file:/", then "file:", each test
+// applied to what the one before left.
+void stripFileUrlPrefixes(StringBuffer& text);
