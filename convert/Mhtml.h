@@ -24,6 +24,54 @@ public:
     // Entry operations: on success out holds the whole message text.
     bool convertUrl(const char* url, StringBuffer& out);
     bool convertFile(const char* path, const char* host, StringBuffer& out);
+    // Server-side include directives of local files, expanded in place.
+    void expandIncludes(StringBuffer& html);
+
+    // Message assembly: the root entity, the page's HTML part, one part per
+    // resource, frames converted recursively, the header fields.
+    bool buildMessage(StringBuffer& html, StringBuffer& out);
+    bool processDocument(StringBuffer& html, StringBuffer& documentOut, bool isFrame,
+                         MimeMessage2* root);
+    void pageTitle(const StringBuffer& html, StringBuffer& out);
+
+    // HTML clean-up, each step in place on the document's HTML.
+    void normaliseTags(StringBuffer& html);
+    void decideNoScripts(const StringBuffer& html);
+    void addDoctype(StringBuffer& html);
+    void extractStyles(StringBuffer& html, ExtPtrArray& styles);
+    void restoreStyles(StringBuffer& html, ExtPtrArray& styles);
+    void extractScripts(StringBuffer& html, ExtPtrArray& scripts);
+    void restoreScripts(StringBuffer& html, ExtPtrArray& scripts);
+    void removeIframes(StringBuffer& html);
+    void removeComments(StringBuffer& html);
+    void unwrapNoscript(StringBuffer& html);
+    void removeEventHandlers(StringBuffer& html);
+    void removeAttribute(const char* name, StringBuffer& html);
+    // Mail-safe output: scripts are not kept.
+    bool mailSafe() const { return !m_keepScripts; }
+    // Scripts are off in mail-safe output and in documents with m_noScripts.
+    bool scriptsOff() const { return !m_keepScripts || m_noScripts; }
+
+    // URL resolution and content-ids.
+    void resolveUrl(const char* reference, StringBuffer& out);
+    void resolveReference(const char* reference, StringBuffer& out);
+    void contentIdFor(const char* url, StringBuffer& out);
+    void newContentId(StringBuffer& out);
+    bool isPageUrl(const char* url);
+    void rewriteCssBackgrounds(StringBuffer& text);
+
+    // Tag passes and style sheets.
+    void setAttribute(StringBuffer& tag, const char* name, const char* value);
+    bool fetchResource(const char* url, DataBuffer& data);
+    bool fetchStyleSheet(const char* url, StringBuffer& out);
+    void insertStyleSheets(StringBuffer& html);
+    void rewriteSources(StringBuffer& html, const char* prefix); // "<script" or "<input"
+    void rewriteFrames(StringBuffer& html, const char* prefix);  // "<frame " or "<iframe "
+    void rewriteImages(StringBuffer& html);                      // "<img", then "<v:"
+    void rewriteLinks(StringBuffer& html); // area, the four anchor forms, then embed
+    void rewriteRollovers(StringBuffer& html);
+    void rewriteLinkTags(StringBuffer& html);
+    void rewriteBackgrounds(StringBuffer& html); // body, table, td
 
     // Base and root URLs and the document context stack.
     void setBaseAndRoot(const char* url);
