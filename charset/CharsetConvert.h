@@ -30,6 +30,8 @@ public:
     bool hasMultiLang() const { return m_multiLang != nullptr; }
 
 private:
+    bool convertQuickly(const void* data, int length, bool inputIsUtf16, DataBuffer& out);
+
     MultiLang* m_multiLang = nullptr;
     int m_fromCodePage = 28591;
     int m_toCodePage = 28591;
