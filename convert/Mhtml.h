@@ -4,9 +4,13 @@
 #include "foundation/ExtPtrArray.h"
 #include "foundation/StringBuffer.h"
 
+#include <string>
+#include <unordered_set>
+
 class DataBuffer;
 class DiagnosticLog;
 class MimeMessage2;
+class ReferencedIds;
 
 // The page converter: one object turns one page (a URL or a local HTML file)
 // into the complete text of an .eml message in MHTML form.
@@ -124,4 +128,22 @@ public:
 
 private:
     void deleteAllContexts();
+
+    // Message assembly
+    void addResourceParts(const StringBuffer& html, MimeMessage2* root);
+    void addResourcePart(const char* url, const char* contentId, int index,
+                         const ReferencedIds& referenced, bool inFrameset, MimeMessage2* root);
+    void convertFrame(const char* url, StringBuffer& document, MimeMessage2& part,
+                      MimeMessage2* root);
+    bool alreadyEmitted(const char* url, const char* contentId) const;
+    void markEmitted(const char* url, const char* contentId);
+    void forgetEmitted();
+    void writeDump(const char* path, const StringBuffer& text);
+
+    // Mirrors m_emitted for lookups, plus the content-ids whose parts exist,
+    // so that a content-id shared between documents gets one part.
+    std::unordered_set<std::string> m_emittedUrls;
+    std::unordered_set<std::string> m_emittedContentIds;
+    // Frame documents being converted around the current document.
+    int m_frameDepth = 0;
 };

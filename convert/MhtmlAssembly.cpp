@@ -1,0 +1,421 @@
+#include "Mhtml.h"
+
+#include "convert/ReferencedIds.h"
+#include "convert/ResourceProgress.h"
+#include "convert/ResourceTyping.h"
+#include "foundation/DataBuffer.h"
+#include "foundation/DiagnosticLog.h"
+#include "foundation/FileSys.h"
+#include "foundation/StringPair.h"
+#include "mime/ContentCoding.h"
+#include "mime/DateParser.h"
+#include "mime/HtmlTags.h"
+#include "mime/MimeMessage2.h"
+#include "mime/ParseEngine.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <strings.h>
+
+namespace {
+
+// Browsers stop nesting frames at this depth; deeper documents are skipped.
+constexpr int kMaxFrameDepth = 10;
+
+bool beginsWithNoCase(const char* text, const char* prefix) {
+    return strncasecmp(text, prefix, std::strlen(prefix)) == 0;
+}
+
+bool isWebUrl(const char* url) {
+    return beginsWithNoCase(url, "http:") || beginsWithNoCase(url, "https:");
+}
+
+// The style and script blocks of one document, deleted on every way out.
+struct OwnedBlocks {
+    ExtPtrArray list;
+    OwnedBlocks() = default;
+    OwnedBlocks(const OwnedBlocks&) = delete;
+    OwnedBlocks& operator=(const OwnedBlocks&) = delete;
+    ~OwnedBlocks() { list.removeAllObjects(); }
+};
+
+// Every resource message stands inside its own log context.
+class ResourceContext {
+public:
+    ResourceContext(DiagnosticLog* log, const char* url, const char* contentId) : m_log(log) {
+        if (m_log != nullptr) {
+            m_log->enterContext("external_content", true);
+            m_log->logData("contentLocation", url);
+            m_log->logData("contentCID", contentId);
+        }
+    }
+    ResourceContext(const ResourceContext&) = delete;
+    ResourceContext& operator=(const ResourceContext&) = delete;
+    ~ResourceContext() {
+        if (m_log != nullptr) {
+            m_log->leaveContext();
+        }
+    }
+
+    void info(const char* text) const {
+        if (m_log != nullptr) {
+            m_log->logInfo(text);
+        }
+    }
+    void error(const char* text) const {
+        if (m_log != nullptr) {
+            m_log->logError(text);
+        }
+    }
+    void data(const char* name, const char* value) const {
+        if (m_log != nullptr) {
+            m_log->logData(name, value);
+        }
+    }
+
+private:
+    DiagnosticLog* m_log;
+};
+
+std::string frameDumpName(const char* pattern, int number) {
+    char name[64];
+    std::snprintf(name, sizeof name, pattern, number);
+    return name;
+}
+
+// The page's part, with the charset of the HTTP response, else of the
+// page's meta tag, else iso-8859-1; the decision is kept in charset.
+std::unique_ptr<MimeMessage2> createPagePart(const StringBuffer& html, StringBuffer& charset) {
+    auto part = std::make_unique<MimeMessage2>();
+    part->setContentType("text/html");
+    if (charset.getSize() > 0) {
+        part->setCharset(charset.getString());
+        return part;
+    }
+    part->setCharset("iso-8859-1");
+    StringBuffer declared;
+    findMetaCharset(html.getString(), declared);
+    if (declared.getSize() > 0) {
+        part->setCharset(declared.getString());
+        charset.setSb(declared);
+    } else {
+        charset.setString("iso-8859-1");
+    }
+    return part;
+}
+
+void insertCharsetMeta(StringBuffer& html, const StringBuffer& charset) {
+    StringBuffer meta("</title><META http-equiv=\"Content-Type\" content=\"text/html;charset=");
+    meta.appendSb(charset);
+    meta.append("\">");
+    html.replaceFirst("</title>", meta.getString());
+}
+
+void setHeaderIfGiven(MimeMessage2& root, const char* name, const StringBuffer& value) {
+    if (value.getSize() > 0) {
+        root.setHeaderField(name, value.getString());
+    }
+}
+
+bool needsEncodedSubject(const StringBuffer& charset, const StringBuffer& text) {
+    if (charset.getSize() == 0 || charset.equalsNoCase("us-ascii")) {
+        return false;
+    }
+    return !(charset.equalsNoCase("utf-8") && text.is7bit());
+}
+
+} // namespace
+
+bool Mhtml::buildMessage(StringBuffer& html, StringBuffer& out) {
+    StringBuffer href;
+    if (findBaseHref(html.getString(), href) && href.getSize() > 0) {
+        currentBaseUrl().setSb(href);
+        if (std::strncmp(href.getString(), "http", 4) == 0 ||
+            std::strncmp(href.getString(), "HTTP", 4) == 0) {
+            m_local = false;
+        }
+    }
+    forgetEmitted();
+    m_frameCount = 0;
+    m_frameDepth = 0;
+    if (m_dumpSource) {
+        writeDump(m_sourceDumpFile.getString(), html);
+    }
+
+    auto root = std::make_unique<MimeMessage2>();
+    root->initMultipartRelated();
+    const bool result = processDocument(html, out, false, root.get());
+    forgetEmitted();
+
+    root->setTypeParam("text/html");
+    root->setHeaderField("MIME-Version", "1.0");
+    StringBuffer text;
+    if (m_subject.getSize() > 0) {
+        text.setSb(m_subject);
+    } else {
+        pageTitle(html, text);
+    }
+    if (needsEncodedSubject(m_charset, text)) {
+        StringBuffer encoded;
+        ContentCoding().encodeHeaderWord(text.getString(), text.getSize(), m_charset.getString(),
+                                         encoded);
+        root->setHeaderField("Subject", encoded.getString());
+    } else {
+        root->setHeaderField("Subject", text.getString());
+    }
+    setHeaderIfGiven(*root, "To", m_to);
+    setHeaderIfGiven(*root, "From", m_from);
+    if (m_markUnsent) {
+        root->setHeaderField("X-Unsent", "1");
+    }
+    char date[200];
+    DateParser().formatCurrentDate(date, sizeof date);
+    root->setHeaderField("Date", date);
+
+    root->renderMessage(out);
+    resetContexts();
+    return result;
+}
+
+bool Mhtml::processDocument(StringBuffer& html, StringBuffer& documentOut, bool isFrame,
+                            MimeMessage2* root) {
+    normaliseTags(html);
+    decideNoScripts(html);
+    if (mailSafe()) {
+        addDoctype(html);
+    }
+    insertStyleSheets(html);
+    OwnedBlocks styles;
+    OwnedBlocks scripts;
+    extractStyles(html, styles.list);
+    if (!scriptsOff()) {
+        rewriteSources(html, "<script");
+    }
+    extractScripts(html, scripts.list);
+    if (mailSafe()) {
+        removeIframes(html);
+        removeComments(html);
+    }
+    if (scriptsOff()) {
+        unwrapNoscript(html);
+    }
+
+    std::unique_ptr<MimeMessage2> pagePart;
+    if (!isFrame) {
+        pagePart = createPagePart(html, m_charset);
+    }
+    insertCharsetMeta(html, m_charset);
+
+    rewriteFrames(html, "<frame ");
+    if (m_keepScripts) {
+        rewriteFrames(html, "<iframe ");
+    }
+    rewriteImages(html);
+    rewriteSources(html, "<input");
+    rewriteLinks(html);
+    if (!scriptsOff()) {
+        rewriteRollovers(html);
+    }
+    rewriteLinkTags(html);
+    if (scriptsOff()) {
+        removeEventHandlers(html);
+    }
+    rewriteBackgrounds(html);
+    restoreScripts(html, scripts.list);
+    restoreStyles(html, styles.list);
+
+    if (!isFrame) {
+        if (m_dumpResult) {
+            writeDump(m_resultDumpFile.getString(), html);
+        }
+        pagePart->setBodyFromSb(html);
+        pagePart->setTransferEncoding("quoted-printable");
+        pagePart->setHeaderField("Content-Location", m_pageUrl.getString());
+        if (root != nullptr) {
+            root->addPart(pagePart.release());
+        }
+    }
+    addResourceParts(html, root);
+    if (isFrame) {
+        documentOut.clear();
+        documentOut.appendSb(html);
+    }
+    return true;
+}
+
+void Mhtml::pageTitle(const StringBuffer& html, StringBuffer& out) {
+    ParseEngine scanner;
+    scanner.load(html.getString());
+    StringBuffer title;
+    if (scanner.seekPast("<title>") && scanner.captureThrough("</title>", title)) {
+        title.shorten(8);
+    }
+    if (title.getSize() == 0) {
+        out.appendSb(currentBaseUrl());
+    } else {
+        out.appendSb(title);
+    }
+}
+
+void Mhtml::addResourceParts(const StringBuffer& html, MimeMessage2* root) {
+    const ReferencedIds referenced(html);
+    const bool inFrameset = html.containsNoCase("<frameset");
+    // The context object outlives the frames converted below: they push and
+    // pop contexts of their own above it.
+    ExtPtrArray& resources = currentResources();
+    for (int i = 0; i < resources.getSize(); ++i) {
+        auto* entry = static_cast<StringPair*>(resources.elementAt(i));
+        if (entry == nullptr) {
+            continue;
+        }
+        const StringBuffer url(entry->getName());
+        const StringBuffer contentId(entry->getValue());
+        addResourcePart(url.getString(), contentId.getString(), i, referenced, inFrameset, root);
+    }
+}
+
+void Mhtml::addResourcePart(const char* url, const char* contentId, int index,
+                            const ReferencedIds& referenced, bool inFrameset,
+                            MimeMessage2* root) {
+    if (alreadyEmitted(url, contentId)) {
+        return;
+    }
+    const ResourceContext context(m_log, url, contentId);
+    if (!referenced.mentions(contentId) && !inFrameset && !isPageUrl(url)) {
+        context.info("Skipping content because it is not referenced in the HTML.");
+        return;
+    }
+    for (int i = 0; i < m_excludes.getSize(); ++i) {
+        const auto* exclude = static_cast<const StringBuffer*>(m_excludes.elementAt(i));
+        if (exclude != nullptr && std::strstr(url, exclude->getString()) != nullptr) {
+            context.info("Skipping because explicitly excluded.");
+            return;
+        }
+    }
+    DataBuffer data;
+    if (!fetchResource(url, data)) {
+        context.error("Failed to download or include external content.");
+        return;
+    }
+    if (auto* progress = dynamic_cast<ResourceProgress*>(m_log)) {
+        progress->resourceFetched(url, data.getSize());
+    }
+    markEmitted(url, contentId);
+
+    auto part = std::make_unique<MimeMessage2>();
+    const char* sniffed = sniffImageType(data.getData(), data.getSize());
+    StringBuffer type;
+    bool dropAsScript = false;
+    if (sniffed != nullptr) {
+        type.append(sniffed);
+    } else {
+        bool isJavaScript = false;
+        typeByExtension(url, type, isJavaScript);
+        if (isJavaScript && scriptsOff()) {
+            context.info("Not including because this is a script.");
+            dropAsScript = true;
+        }
+    }
+    part->setContentType(type.getString());
+
+    StringBuffer name;
+    partNameFor(url, index, type.getString(), name);
+    part->setNameParam(name.getString());
+
+    const PartEncoding encoding = chooseEncoding(url, sniffed != nullptr, type.getString());
+    StringBuffer document;
+    if (encoding.styleSheet) {
+        part->setCharset("iso-8859-1");
+    }
+    if (encoding.htmlDocument) {
+        document.appendBytes(data.getData(), static_cast<int>(data.getSize()));
+        StringBuffer charset;
+        findMetaCharset(document.getString(), charset);
+        part->setCharset(charset.getString());
+    }
+    part->setTransferEncoding(encoding.transferEncoding);
+    StringBuffer transferEncoding;
+    part->getTransferEncoding(transferEncoding);
+
+    StringBuffer headerId;
+    if (contentId[0] != '<') {
+        headerId.appendChar('<');
+    }
+    headerId.append(contentId);
+    if (contentId[0] != '<') {
+        headerId.appendChar('>');
+    }
+    part->setHeaderField("Content-ID", headerId.getString());
+
+    if (document.getSize() > 0) {
+        if (m_frameDepth >= kMaxFrameDepth) {
+            context.info("Skipping frame: nested too deeply");
+            return;
+        }
+        convertFrame(url, document, *part, root);
+    } else {
+        part->setBodyBytes(data.getData(), static_cast<int>(data.getSize()),
+                           transferEncoding.getString());
+    }
+    part->setTransferEncoding(transferEncoding.getString());
+
+    if (dropAsScript) {
+        return;
+    }
+    context.info("Successfully added content");
+    context.data("content_type", type.getString());
+    if (root != nullptr) {
+        root->addPart(part.release());
+    }
+}
+
+void Mhtml::convertFrame(const char* url, StringBuffer& document, MimeMessage2& part,
+                         MimeMessage2* root) {
+    part.setHeaderField("Content-Location", url);
+    m_frameCount += 1;
+    if (m_dumpResult) {
+        writeDump(frameDumpName("beforeFrame_%d.html", m_frameCount).c_str(), document);
+    }
+    pushContext();
+    enterDocumentDirectory(url);
+    setBaseAndRoot(url);
+    m_local = !beginsWithNoCase(url, "http");
+    currentContext().m_fromWeb = isWebUrl(url);
+
+    const int started = m_frameCount;
+    StringBuffer frameOut;
+    ++m_frameDepth;
+    processDocument(document, frameOut, true, root);
+    --m_frameDepth;
+    part.setBodyFromSb(frameOut);
+
+    const int reached = m_frameCount;
+    m_frameCount = started;
+    popContext();
+    if (m_dumpResult) {
+        writeDump(frameDumpName("afterFrame_%d.html", started).c_str(), frameOut);
+    }
+    m_frameCount = std::max(started, reached);
+}
+
+bool Mhtml::alreadyEmitted(const char* url, const char* contentId) const {
+    return m_emittedUrls.count(url) > 0 || m_emittedContentIds.count(contentId) > 0;
+}
+
+void Mhtml::markEmitted(const char* url, const char* contentId) {
+    m_emitted.appendObject(new StringBuffer(url));
+    m_emittedUrls.insert(url);
+    m_emittedContentIds.insert(contentId);
+}
+
+void Mhtml::forgetEmitted() {
+    m_emitted.removeAllObjects();
+    m_emittedUrls.clear();
+    m_emittedContentIds.clear();
+}
+
+void Mhtml::writeDump(const char* path, const StringBuffer& text) {
+    FileSys::writeFile(path, text.getString(), text.getSize(), m_log);
+}
