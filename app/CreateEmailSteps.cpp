@@ -1,0 +1,137 @@
+#include "app/CreateEmailSteps.h"
+
+#include <cstring>
+
+namespace {
+
+bool beginsWithNoCase(const char* text, const char* prefix) {
+    for (; *prefix != 0; ++text, ++prefix) {
+        char a = *text;
+        char b = *prefix;
+        if (a >= 'A' && a <= 'Z') {
+            a = static_cast<char>(a - 'A' + 'a');
+        }
+        if (b >= 'A' && b <= 'Z') {
+            b = static_cast<char>(b - 'A' + 'a');
+        }
+        if (a != b) {
+            return false; // also ends at the NUL of a shorter text
+        }
+    }
+    return true;
+}
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+bool isUtf8Continuation(char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+}
+
+bool beginsWithDriveLetter(const char* text) {
+    const char letter = text[0];
+    const bool isLetter = (letter >= 'A' && letter <= 'Z') || (letter >= 'a' && letter <= 'z');
+    return isLetter && (text[1] == ':' || text[1] == '|');
+}
+
+} // namespace
+
+std::string limitToInputBuffer(const char* text) {
+    if (text == nullptr) {
+        return {};
+    }
+    const size_t limit = kInputBufferSize - 1;
+    size_t length = strnlen(text, limit + 1);
+    if (length <= limit) {
+        return std::string(text, length);
+    }
+    length = limit;
+    // Step back over a character that the cut would split.
+    size_t start = length;
+    while (start > 0 && isUtf8Continuation(text[start])) {
+        --start;
+    }
+    return std::string(text, start);
+}
+
+bool chooseEmailInput(const char* editText, const char* selectedItem, EmailInput& input) {
+    input.text.setString(limitToInputBuffer(editText).c_str());
+    input.trimmed.setSb(input.text);
+    input.trimmed.trim();
+    if (input.trimmed.getSize() == 0 && selectedItem != nullptr) {
+        input.text.setString(limitToInputBuffer(selectedItem).c_str());
+        input.trimmed.setSb(input.text);
+        input.trimmed.trim();
+    }
+    return input.trimmed.getSize() > 0;
+}
+
+std::string emptyInputStatus(const EmailInput& input) {
+    return std::string("[") + input.trimmed.getString() + "]";
+}
+
+bool takesUrlPath(const char* input) {
+    return input != nullptr && beginsWithNoCase(input, "http");
+}
+
+std::string listEntryForUrl(const char* url) {
+    if (url == nullptr) {
+        return {};
+    }
+    if (!beginsWithNoCase(url, "file:///")) {
+        return url;
+    }
+    // "file:///home/u/a.htm" names "/home/u/a.htm" here; only a drive
+    // letter path ("file:///C:/a.htm") loses the slash in front of it.
+    const char* path = url + 8;
+    if (!beginsWithDriveLetter(path)) {
+        path = url + 7;
+    }
+    return percentDecode(path);
+}
+
+std::string percentDecode(const char* text) {
+    std::string decoded;
+    if (text == nullptr) {
+        return decoded;
+    }
+    for (const char* p = text; *p != 0; ++p) {
+        if (*p == '%' && hexValue(p[1]) >= 0 && hexValue(p[2]) >= 0) {
+            const char byte = static_cast<char>(hexValue(p[1]) * 16 + hexValue(p[2]));
+            if (byte == 0) {
+                break;
+            }
+            decoded.push_back(byte);
+            p += 2;
+        } else {
+            decoded.push_back(*p);
+        }
+    }
+    return decoded;
+}
+
+std::string withDefaultExtension(const std::string& path, const char* extension) {
+    const size_t slash = path.rfind('/');
+    const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    const size_t dot = path.rfind('.');
+    if (nameStart >= path.size()) {
+        return path; // a directory, not a file name
+    }
+    if (dot != std::string::npos && dot > nameStart && dot + 1 < path.size()) {
+        return path;
+    }
+    if (dot != std::string::npos && dot > nameStart && dot + 1 == path.size()) {
+        return path + extension; // "page." -> "page.eml"
+    }
+    return path + "." + extension;
+}
