@@ -147,20 +147,40 @@ bool parseCount(const char* text, int& out) {
 
 bool applyOption(int code, const char* argument, Options& options, std::string& problem) {
     switch (code) {
-    case kOptOpen: options.open = true; break;
-    case kOptSubject: options.subject = argument; break;
-    case kOptTo: options.to = argument; break;
-    case kOptFrom: options.from = argument; break;
-    case kOptKeepScripts: options.keepScripts = true; break;
-    case kOptNoUnsent: options.markUnsent = false; break;
-    case kOptStyleSheet: options.styleSheets.emplace_back(argument); break;
-    case kOptExclude: options.excludes.emplace_back(argument); break;
-    case kOptProxy: options.proxy = argument; break;
+    case kOptOpen:
+        options.open = true;
+        break;
+    case kOptSubject:
+        options.subject = argument;
+        break;
+    case kOptTo:
+        options.to = argument;
+        break;
+    case kOptFrom:
+        options.from = argument;
+        break;
+    case kOptKeepScripts:
+        options.keepScripts = true;
+        break;
+    case kOptNoUnsent:
+        options.markUnsent = false;
+        break;
+    case kOptStyleSheet:
+        options.styleSheets.emplace_back(argument);
+        break;
+    case kOptExclude:
+        options.excludes.emplace_back(argument);
+        break;
+    case kOptProxy:
+        options.proxy = argument;
+        break;
     case kOptUser:
         options.user = argument;
         options.haveUser = true;
         break;
-    case kOptInsecure: options.insecure = true; break;
+    case kOptInsecure:
+        options.insecure = true;
+        break;
     case kOptConnections:
         if (!parseCount(argument, options.connections)) {
             problem = std::string("--connections needs a whole number of at least 1, not '") +
@@ -168,15 +188,25 @@ bool applyOption(int code, const char* argument, Options& options, std::string& 
             return false;
         }
         break;
-    case 'v': options.verbose = true; break;
-    case 'q': options.quiet = true; break;
+    case 'v':
+        options.verbose = true;
+        break;
+    case 'q':
+        options.quiet = true;
+        break;
     case 'o':
         options.output = argument;
         options.haveOutput = true;
         break;
-    case kOptHelp: options.help = true; break;
-    case kOptVersion: options.version = true; break;
-    default: problem = "unknown option"; return false;
+    case kOptHelp:
+        options.help = true;
+        break;
+    case kOptVersion:
+        options.version = true;
+        break;
+    default:
+        problem = "unknown option";
+        return false;
     }
     return true;
 }
@@ -333,7 +363,8 @@ int deliver(const Options& options, const StringBuffer& message) {
         std::fflush(stdout);
         std::string problem;
         if (!openWithMailClient(path, problem)) {
-            std::fprintf(stderr, "pagewing: wrote %s but could not open it with a mail client: %s\n",
+            std::fprintf(stderr,
+                         "pagewing: wrote %s but could not open it with a mail client: %s\n",
                          path.c_str(), problem.c_str());
         }
         return kExitWritten;

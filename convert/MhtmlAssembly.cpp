@@ -277,8 +277,7 @@ void Mhtml::addResourceParts(const StringBuffer& html, MimeMessage2* root) {
 }
 
 void Mhtml::addResourcePart(const char* url, const char* contentId, int index,
-                            const ReferencedIds& referenced, bool inFrameset,
-                            MimeMessage2* root) {
+                            const ReferencedIds& referenced, bool inFrameset, MimeMessage2* root) {
     if (alreadyEmitted(url, contentId)) {
         return;
     }
