@@ -201,7 +201,12 @@ std::unique_ptr<CurlSession> CurlSession::open(AccessKind kind, const char* prox
     }
     curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
     curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
-    return std::unique_ptr<CurlSession>(new CurlSession(kind, proxy ? proxy : "", share));
+    try {
+        return std::unique_ptr<CurlSession>(new CurlSession(kind, proxy ? proxy : "", share));
+    } catch (...) {
+        curl_share_cleanup(share);
+        throw;
+    }
 }
 
 CurlSession::CurlSession(AccessKind kind, std::string proxy, CURLSH* share)
@@ -284,8 +289,8 @@ CURLcode TransferState::explain(CURLcode code) const {
 size_t TransferState::onBody(char* bytes, size_t size, size_t count, void* self) {
     TransferState& state = *static_cast<TransferState*>(self);
     size_t total = size * count;
-    if (total > state.m_limits.maxBodyBytes - state.m_bodyBytes ||
-        state.m_bodyBytes > state.m_limits.maxBodyBytes) {
+    // The count never passes the cap, so the subtraction cannot wrap.
+    if (total > state.m_limits.maxBodyBytes - state.m_bodyBytes) {
         state.m_tooLarge = true;
         return 0;
     }

@@ -46,16 +46,6 @@ TEST_P(CreationRuleTest, ANonEmptyProxyWinsThenTheFlagDecides) {
 
 INSTANTIATE_TEST_SUITE_P(Table, CreationRuleTest, ::testing::ValuesIn(kCreationCases));
 
-TEST(CreationFunctions, MakeOneClientPerAccessKind) {
-    std::unique_ptr<VantrelHTTP> preconfig(createHttpPreconfig());
-    std::unique_ptr<VantrelHTTP> direct(createHttpDirect());
-    std::unique_ptr<VantrelHTTP> proxy(createHttpProxy("host:3128"));
-    EXPECT_EQ(dynamic_cast<VantrelHttpImpl&>(*preconfig).accessKind(), AccessKind::Preconfigured);
-    EXPECT_EQ(dynamic_cast<VantrelHttpImpl&>(*direct).accessKind(), AccessKind::Direct);
-    EXPECT_EQ(dynamic_cast<VantrelHttpImpl&>(*proxy).accessKind(), AccessKind::NamedProxy);
-    EXPECT_EQ(dynamic_cast<VantrelHttpImpl&>(*proxy).proxyText(), "host:3128");
-}
-
 class DownloadTest : public LiveServerTest {
 protected:
     static void SetUpTestSuite() {
@@ -106,14 +96,6 @@ TEST_F(DownloadTest, ASuccessOnTheFirstTryKeepsTheFlagAndLogsNothing) {
     EXPECT_FALSE(m_direct);
     EXPECT_TRUE(m_log.lines().empty());
     EXPECT_EQ(server().requests().size(), 1u);
-}
-
-TEST_F(DownloadTest, TheDirectFlagPicksDirectAccessFirst) {
-    m_direct = true;
-    VantrelHttpImpl* client = download(url("/_/r?body=x"), nullptr);
-    ASSERT_NE(client, nullptr);
-    EXPECT_EQ(client->accessKind(), AccessKind::Direct);
-    EXPECT_TRUE(m_direct);
 }
 
 TEST_F(DownloadTest, AFailureWithAProxyIsNotRetried) {

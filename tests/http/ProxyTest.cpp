@@ -113,13 +113,6 @@ TEST_F(ProxyTest, PreconfiguredAccessHonoursNoProxy) {
     EXPECT_FALSE(cameThroughProxy(server()));
 }
 
-TEST_F(ProxyTest, PreconfiguredAccessWithoutProxySettingsGoesDirect) {
-    VantrelHttpImpl client(AccessKind::Preconfigured);
-    DataBuffer out;
-    ASSERT_TRUE(fetch(client, url("/_/echo"), out));
-    EXPECT_FALSE(cameThroughProxy(server()));
-}
-
 TEST_F(ProxyTest, DirectAccessIgnoresTheEnvironmentsProxy) {
     m_environment.set("http_proxy", s_proxy->url());
     m_environment.set("all_proxy", s_proxy->url());
@@ -128,15 +121,6 @@ TEST_F(ProxyTest, DirectAccessIgnoresTheEnvironmentsProxy) {
     ASSERT_TRUE(fetch(client, url("/_/echo"), out));
     EXPECT_FALSE(cameThroughProxy(server()));
     EXPECT_THAT(bytesOf(out), ::testing::Not(HasSubstr("Via:")));
-}
-
-TEST_F(ProxyTest, CredentialsGoThroughTheProxyToTheServer) {
-    VantrelHttpImpl client(AccessKind::NamedProxy, s_proxy->address().c_str());
-    client.setUsername("alice");
-    client.setPassword("wonder");
-    DataBuffer out;
-    ASSERT_TRUE(fetch(client, url("/_/r?auth=alice:wonder&body=private"), out));
-    EXPECT_EQ(bytesOf(out), "private");
 }
 
 } // namespace

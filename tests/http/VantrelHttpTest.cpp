@@ -70,15 +70,6 @@ TEST_F(ClientTest, LargeBodiesArriveByteForByte) {
     EXPECT_EQ(body.substr(lastStart), pattern.substr(0, body.size() - lastStart));
 }
 
-TEST_F(ClientTest, ChunkedAndUnframedBodiesArriveWhole) {
-    DataBuffer chunked;
-    ASSERT_TRUE(fetch(url("/_/r?body_size=50000&length=chunked"), chunked));
-    EXPECT_EQ(chunked.getSize(), 50000u);
-    DataBuffer unframed;
-    ASSERT_TRUE(fetch(url("/_/r?body_size=50000&length=none"), unframed));
-    EXPECT_EQ(unframed.getSize(), 50000u);
-}
-
 const int kFailingStatuses[] = {404, 500, 201, 204, 304, 401, 403, 503};
 
 class FailingStatusTest : public ClientTest, public ::testing::WithParamInterface<int> {};
@@ -264,12 +255,6 @@ TEST_F(ClientTest, ABodyCutShortFails) {
     EXPECT_FALSE(fetch(url("/_/r?body_size=30000&close_after=1000"), quiet));
 }
 
-TEST_F(ClientTest, NoLogMeansNoMessagesAndTheSameResult) {
-    DataBuffer out;
-    EXPECT_FALSE(fetchLogged("not a url", out));
-    EXPECT_TRUE(fetchLogged(url("/_/r?body=x"), out));
-}
-
 struct CredentialCase {
     const char* username;
     const char* password;
@@ -298,13 +283,6 @@ TEST_P(CredentialTest, SendsBasicAuthenticationOnlyWithBothTrimmedTexts) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, CredentialTest, ::testing::ValuesIn(kCredentialCases));
-
-TEST_F(ClientTest, SetUsernameAndPasswordTrim) {
-    m_client.setUsername(" \t name \r\n");
-    m_client.setPassword("\npass word\t");
-    EXPECT_STREQ(m_client.username.getString(), "name");
-    EXPECT_STREQ(m_client.password.getString(), "pass word");
-}
 
 TEST_F(ClientTest, AProtectedPageNeedsTheRightCredentials) {
     std::string target = url("/_/r?auth=alice:wonder&body=inside");
@@ -376,14 +354,6 @@ TEST_F(PostTest, PostsSendCredentialsAndAreNotRedirected) {
     EXPECT_STREQ(m_response.getString(), "moved");
     ASSERT_EQ(server().requests().size(), 1u);
     EXPECT_EQ(server().requests()[0].header("Authorization"), "Basic dTpw");
-}
-
-TEST_F(PostTest, LargeBodiesAreSentWhole) {
-    std::string large(200000, 'z');
-    m_address.setString(url("/_/r?body=ok").c_str());
-    m_body.setString(large.c_str());
-    ASSERT_TRUE(m_client.postForm(m_address, m_body, m_response));
-    EXPECT_EQ(server().requests().at(0).body, large);
 }
 
 TEST_F(PostTest, PostXmlAppendsOneMessagePerFailure) {
