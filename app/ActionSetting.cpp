@@ -1,5 +1,6 @@
 #include "app/ActionSetting.h"
 
+#include "app/CreateEmailSteps.h"
 #include "app/VT_Registry.h"
 #include "foundation/StringBuffer.h"
 
@@ -28,4 +29,35 @@ void readDataDir(StringBuffer& out) {
         out.clear();
     }
     out.trim();
+}
+
+OptionsChoice readOptionsChoice() {
+    VT_Registry registry(nullptr);
+    StringBuffer option;
+    StringBuffer dataDir;
+    if (!registry.readString(kCompanyName, kProductName, kOptionValueName, option)) {
+        option.clear();
+    }
+    if (!registry.readString(kCompanyName, kProductName, kDataDirValueName, dataDir)) {
+        dataDir.clear();
+    }
+    OptionsChoice choice;
+    choice.dataDir = dataDir.getString();
+    choice.saveToFile = option.getSize() > 0 &&
+                        std::strcmp(option.getString(), kOptionLaunch) != 0 &&
+                        std::strcmp(option.getString(), kOptionSave) == 0;
+    launchMailClient = !choice.saveToFile;
+    return choice;
+}
+
+void storeOptionsChoice(const char* dataDirText, bool launch) {
+    StringBuffer dataDir;
+    // As much as the edit box's block holds, never half a character.
+    dataDir.setString(limitToBuffer(dataDirText, kDataDirBufferSize).c_str());
+    dataDir.trim();
+    VT_Registry registry(nullptr);
+    registry.writeString(kCompanyName, kProductName, kDataDirValueName, dataDir.getString());
+    registry.writeString(kCompanyName, kProductName, kOptionValueName,
+                         launch ? kOptionLaunch : kOptionSave);
+    launchMailClient = launch;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 class StringBuffer;
 
 // Where the program keeps its two settings, and the process-wide Create
@@ -27,3 +29,19 @@ const char* refreshActionSetting();
 
 // Clears out, reads "DataDir" into it and trims it ("" when absent).
 void readDataDir(StringBuffer& out);
+
+// What the Options dialog shows when it opens: the stored directory and
+// whether the save action is chosen. Sets launchMailClient to match.
+struct OptionsChoice {
+    std::string dataDir;
+    bool saveToFile = false;
+};
+OptionsChoice readOptionsChoice();
+
+// The edit box text is read into a block of this many bytes, NUL included.
+inline constexpr int kDataDirBufferSize = 500;
+
+// Stores the Options dialog's choice: the directory text (at most 499
+// bytes, trimmed) and the action; sets launchMailClient. Failures to store
+// are not reported.
+void storeOptionsChoice(const char* dataDirText, bool launch);

@@ -47,10 +47,14 @@ bool beginsWithDriveLetter(const char* text) {
 } // namespace
 
 std::string limitToInputBuffer(const char* text) {
-    if (text == nullptr) {
+    return limitToBuffer(text, kInputBufferSize);
+}
+
+std::string limitToBuffer(const char* text, int bufferSize) {
+    if (text == nullptr || bufferSize <= 1) {
         return {};
     }
-    const size_t limit = kInputBufferSize - 1;
+    const auto limit = static_cast<size_t>(bufferSize - 1);
     size_t length = strnlen(text, limit + 1);
     if (length <= limit) {
         return std::string(text, length);

@@ -24,8 +24,10 @@ struct EmailInput {
     StringBuffer trimmed;
 };
 
-// At most kInputBufferSize - 1 bytes of text, cut back to a whole UTF-8
-// character so that a long URL never ends in half a character.
+// At most bufferSize - 1 bytes of text (what a block of bufferSize bytes
+// holds with its NUL), cut back to a whole UTF-8 character so that a long
+// text never ends in half a character.
+std::string limitToBuffer(const char* text, int bufferSize);
 std::string limitToInputBuffer(const char* text);
 
 // The edit box text, or the selected list item (null when none) when the

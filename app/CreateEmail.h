@@ -1,0 +1,32 @@
+#pragma once
+
+#include <string>
+
+class StringBuffer;
+
+// What the Create Email workflow needs from the dialog that runs it.
+class CreateEmailView {
+public:
+    virtual ~CreateEmailView() = default;
+
+    virtual std::string editText() = 0;
+    // The text of the selected list item; false when none is selected.
+    virtual bool selectedItemText(std::string& text) = 0;
+    // Shows text in the status line and draws it before returning.
+    virtual void showStatus(const char* text) = 0;
+    // The Save dialog; false when the user cancels.
+    virtual bool askSaveFileName(const char* startFolder, std::string& path) = 0;
+    virtual void openWithMailClient(const char* path) = 0;
+    // Ends the dialog with result and posts the quit message.
+    virtual void endDialog(int result) = 0;
+};
+
+// The Create Email button: takes the input, converts it, and opens or
+// saves the message as launchMailClient says. A failed conversion leaves
+// the dialog open with "Failed." in the status line.
+void runCreateEmail(CreateEmailView& view);
+
+// Converts one input with the mail-safe options of the dialog: a URL when
+// it begins with "http" (any case), else a local file with the host
+// "localhost". True when out holds the whole message.
+bool convertEmailInput(const char* input, StringBuffer& out);

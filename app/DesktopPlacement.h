@@ -1,0 +1,16 @@
+#pragma once
+
+typedef struct _GtkWindow GtkWindow;
+
+// The start of a window of windowSize centred on a desktop that begins at
+// desktopStart and is desktopSize long (integer division, as a window that
+// is larger than the desktop starts before it).
+int centeredOffset(int desktopStart, int desktopSize, int windowSize);
+
+// Moves the window, without resizing it, to the centre of the primary
+// monitor's rectangle.
+void centerOnDesktop(GtkWindow* window);
+
+// Handles every pending event, so that what was just changed is drawn
+// before a long task begins.
+void drawPendingChanges();

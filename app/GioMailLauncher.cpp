@@ -1,0 +1,24 @@
+#include "app/GioMailLauncher.h"
+
+#include <gio/gio.h>
+#include <gtk/gtk.h>
+
+void openWithMailClient(const char* path, GtkWindow* owner) {
+    if (path == nullptr || *path == 0) {
+        return;
+    }
+    gchar* uri = g_filename_to_uri(path, nullptr, nullptr);
+    if (uri == nullptr) {
+        return;
+    }
+    GdkDisplay* display =
+        owner != nullptr ? gtk_widget_get_display(GTK_WIDGET(owner)) : gdk_display_get_default();
+    GAppLaunchContext* context =
+        display != nullptr ? G_APP_LAUNCH_CONTEXT(gdk_display_get_app_launch_context(display))
+                           : nullptr;
+    g_app_info_launch_default_for_uri(uri, context, nullptr);
+    if (context != nullptr) {
+        g_object_unref(context);
+    }
+    g_free(uri);
+}

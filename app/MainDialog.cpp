@@ -1,0 +1,233 @@
+#include "app/MainDialog.h"
+
+#include "app/ActionSetting.h"
+#include "app/ActiveBrowsers.h"
+#include "app/CreateEmailSteps.h"
+#include "app/DesktopPlacement.h"
+#include "app/DesktopProgram.h"
+#include "app/GioMailLauncher.h"
+#include "app/GtkFileChoosers.h"
+#include "app/OptionsDialog.h"
+#include "app/ToolbarButton.h"
+
+#include <gtk/gtk.h>
+
+namespace {
+
+constexpr int kPageColumn = 0;
+
+GtkWidget* leftLabel(const char* text) {
+    GtkWidget* label = gtk_label_new(text);
+    gtk_label_set_xalign(GTK_LABEL(label), 0.0f);
+    return label;
+}
+
+GtkWidget* centredLabel(const char* text) {
+    GtkWidget* label = gtk_label_new(text);
+    gtk_label_set_justify(GTK_LABEL(label), GTK_JUSTIFY_CENTER);
+    gtk_label_set_line_wrap(GTK_LABEL(label), TRUE);
+    gtk_label_set_max_width_chars(GTK_LABEL(label), 70);
+    return label;
+}
+
+} // namespace
+
+MainDialog::MainDialog(GtkWindow* owner, const char* initialUrl) {
+    build(owner);
+    startDialog();
+    if (initialUrl != nullptr) {
+        gtk_entry_set_text(GTK_ENTRY(m_edit), initialUrl);
+    }
+}
+
+MainDialog::~MainDialog() {
+    if (m_dialog != nullptr) {
+        gtk_widget_destroy(m_dialog);
+    }
+    if (m_pages != nullptr) {
+        g_object_unref(m_pages);
+    }
+}
+
+void MainDialog::build(GtkWindow* owner) {
+    m_dialog = gtk_dialog_new();
+    GtkWindow* window = GTK_WINDOW(m_dialog);
+    gtk_window_set_title(window, kMainDialogTitle);
+    gtk_window_set_transient_for(window, owner);
+    gtk_window_set_skip_taskbar_hint(window, FALSE);
+    gtk_window_set_default_size(window, 490, -1);
+    gtk_container_set_border_width(GTK_CONTAINER(m_dialog), 10);
+    // Escape does nothing in this dialog; only its buttons and the close command end it.
+    g_signal_connect(m_dialog, "close", G_CALLBACK(onCloseKey), this);
+
+    GtkWidget* content = gtk_dialog_get_content_area(GTK_DIALOG(m_dialog));
+    gtk_box_set_spacing(GTK_BOX(content), 6);
+
+    GtkWidget* header = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 6);
+    GtkWidget* listCaption = leftLabel(kListCaption);
+    gtk_box_pack_start(GTK_BOX(header), listCaption, TRUE, TRUE, 0);
+    gtk_box_pack_end(GTK_BOX(header), gtk_label_new(kVersionText), FALSE, FALSE, 0);
+    gtk_box_pack_start(GTK_BOX(content), header, FALSE, FALSE, 0);
+    gtk_box_pack_start(GTK_BOX(content), buildList(), TRUE, TRUE, 0);
+    gtk_label_set_mnemonic_widget(GTK_LABEL(listCaption), m_list);
+
+    GtkWidget* editCaption = leftLabel(kEditCaption);
+    gtk_box_pack_start(GTK_BOX(content), editCaption, FALSE, FALSE, 0);
+    m_edit = gtk_entry_new();
+    gtk_entry_set_activates_default(GTK_ENTRY(m_edit), TRUE);
+    gtk_label_set_mnemonic_widget(GTK_LABEL(editCaption), m_edit);
+    gtk_box_pack_start(GTK_BOX(content), m_edit, FALSE, FALSE, 0);
+
+    GtkWidget* notice = centredLabel(kNoticeText);
+    gtk_widget_set_margin_top(notice, 6);
+    gtk_box_pack_start(GTK_BOX(content), notice, FALSE, FALSE, 0);
+    m_status = centredLabel(kInitialStatus);
+    gtk_widget_set_margin_top(m_status, 8);
+    gtk_box_pack_start(GTK_BOX(content), m_status, FALSE, FALSE, 0);
+    gtk_box_pack_start(GTK_BOX(content), buildButtons(), FALSE, FALSE, 4);
+}
+
+GtkWidget* MainDialog::buildList() {
+    m_pages = gtk_list_store_new(1, G_TYPE_STRING);
+    gtk_tree_sortable_set_sort_column_id(GTK_TREE_SORTABLE(m_pages), kPageColumn,
+                                         GTK_SORT_ASCENDING);
+    m_list = gtk_tree_view_new_with_model(GTK_TREE_MODEL(m_pages));
+    gtk_tree_view_set_headers_visible(GTK_TREE_VIEW(m_list), FALSE);
+    gtk_tree_view_set_enable_search(GTK_TREE_VIEW(m_list), FALSE);
+    GtkCellRenderer* text = gtk_cell_renderer_text_new();
+    gtk_tree_view_insert_column_with_attributes(GTK_TREE_VIEW(m_list), -1, "Page", text, "text",
+                                                kPageColumn, nullptr);
+    gtk_tree_selection_set_mode(gtk_tree_view_get_selection(GTK_TREE_VIEW(m_list)),
+                                GTK_SELECTION_SINGLE);
+
+    GtkWidget* scroller = gtk_scrolled_window_new(nullptr, nullptr);
+    gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scroller), GTK_POLICY_AUTOMATIC,
+                                   GTK_POLICY_ALWAYS);
+    gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(scroller), GTK_SHADOW_IN);
+    gtk_widget_set_size_request(scroller, -1, 76);
+    gtk_container_add(GTK_CONTAINER(scroller), m_list);
+    return scroller;
+}
+
+GtkWidget* MainDialog::buildButtons() {
+    GtkWidget* row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 10);
+    gtk_box_set_homogeneous(GTK_BOX(row), FALSE);
+    GtkWidget* create = gtk_button_new_with_label(kCreateEmailLabel);
+    GtkWidget* options = gtk_button_new_with_label(kOptionsLabel);
+    GtkWidget* toolbar = gtk_button_new_with_label(kToolbarButtonLabel);
+    g_signal_connect(create, "clicked", G_CALLBACK(onCreateEmail), this);
+    g_signal_connect(options, "clicked", G_CALLBACK(onOptions), this);
+    g_signal_connect(toolbar, "clicked", G_CALLBACK(onToolbarButton), this);
+    gtk_box_pack_start(GTK_BOX(row), create, TRUE, TRUE, 0);
+    gtk_box_pack_start(GTK_BOX(row), options, FALSE, FALSE, 0);
+    gtk_box_pack_start(GTK_BOX(row), toolbar, TRUE, TRUE, 0);
+    // The default button: Enter anywhere in the dialog presses it.
+    gtk_widget_set_can_default(create, TRUE);
+    gtk_window_set_default(GTK_WINDOW(m_dialog), create);
+    return row;
+}
+
+void MainDialog::startDialog() {
+    updateActionLabel();
+    ActiveBrowsers browsers;
+    if (!browsers.refresh()) {
+        gtk_list_store_insert_with_values(m_pages, nullptr, -1, kPageColumn, kBrowserListFailed,
+                                          -1);
+    }
+    for (int i = 0; i < browsers.getCount(); ++i) {
+        const std::string entry = listEntryForUrl(browsers.getUrl(i));
+        // The list shows text; a name in another encoding is shown as near as can be.
+        gchar* shown = g_utf8_make_valid(entry.c_str(), static_cast<gssize>(entry.size()));
+        gtk_list_store_insert_with_values(m_pages, nullptr, -1, kPageColumn, shown, -1);
+        g_free(shown);
+    }
+    GtkTreeIter first;
+    if (gtk_tree_model_get_iter_first(GTK_TREE_MODEL(m_pages), &first)) {
+        gtk_tree_selection_select_iter(gtk_tree_view_get_selection(GTK_TREE_VIEW(m_list)), &first);
+    }
+}
+
+void MainDialog::updateActionLabel() {
+    gtk_label_set_text(GTK_LABEL(m_status), refreshActionSetting());
+}
+
+int MainDialog::run() {
+    gtk_widget_show_all(m_dialog);
+    centerOnDesktop(GTK_WINDOW(m_dialog));
+    int result = gtk_dialog_run(GTK_DIALOG(m_dialog));
+    if (!m_ended) {
+        // The close command (or the window went away): the program ends too.
+        result = kCloseCommandResult;
+        postQuitMessage(0);
+    }
+    return result;
+}
+
+std::string MainDialog::editText() {
+    return gtk_entry_get_text(GTK_ENTRY(m_edit));
+}
+
+bool MainDialog::selectedItemText(std::string& text) {
+    GtkTreeModel* model = nullptr;
+    GtkTreeIter selected;
+    if (!gtk_tree_selection_get_selected(gtk_tree_view_get_selection(GTK_TREE_VIEW(m_list)), &model,
+                                         &selected)) {
+        return false;
+    }
+    gchar* value = nullptr;
+    gtk_tree_model_get(model, &selected, kPageColumn, &value, -1);
+    text = value != nullptr ? value : "";
+    g_free(value);
+    return true;
+}
+
+void MainDialog::showStatus(const char* text) {
+    gtk_label_set_text(GTK_LABEL(m_status), text);
+    drawPendingChanges();
+}
+
+bool MainDialog::askSaveFileName(const char* startFolder, std::string& path) {
+    return ::askSaveFileName(GTK_WINDOW(m_dialog), startFolder, path);
+}
+
+void MainDialog::openWithMailClient(const char* path) {
+    ::openWithMailClient(path, GTK_WINDOW(m_dialog));
+}
+
+void MainDialog::endDialog(int result) {
+    m_ended = true;
+    gtk_dialog_response(GTK_DIALOG(m_dialog), result);
+    postQuitMessage(0);
+}
+
+void MainDialog::onCreateEmail(GtkWidget*, MainDialog* self) {
+    // The status line is drawn while the conversion runs; clicks that
+    // arrive meanwhile must not start a second one.
+    if (self->m_busy || self->m_ended) {
+        return;
+    }
+    self->m_busy = true;
+    runCreateEmail(*self);
+    self->m_busy = false;
+}
+
+void MainDialog::onOptions(GtkWidget*, MainDialog* self) {
+    if (self->m_busy || self->m_ended) {
+        return;
+    }
+    runOptionsDialog(GTK_WINDOW(self->m_dialog));
+    self->updateActionLabel();
+    if (quitMessagePosted()) {
+        self->endDialog(0); // the Options dialog was closed: the program ends
+    }
+}
+
+void MainDialog::onToolbarButton(GtkWidget*, MainDialog* self) {
+    if (!self->m_busy && !self->m_ended) {
+        registerToolbarButton();
+    }
+}
+
+void MainDialog::onCloseKey(GtkWidget* dialog, MainDialog*) {
+    g_signal_stop_emission_by_name(dialog, "close");
+}

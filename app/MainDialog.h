@@ -1,0 +1,61 @@
+#pragma once
+
+#include "app/CreateEmail.h"
+
+#include <string>
+
+typedef struct _GtkWidget GtkWidget;
+typedef struct _GtkWindow GtkWindow;
+typedef struct _GtkListStore GtkListStore;
+
+inline constexpr const char* kMainDialogTitle =
+    "Pagewing!     courtesy of Vantrel Software, Inc.  ";
+inline constexpr const char* kListCaption = "Select from one of your open browsers:";
+inline constexpr const char* kVersionText = "Version 2.0";
+inline constexpr const char* kEditCaption = "or enter a URL here:";
+inline constexpr const char* kNoticeText =
+    "Vantrel Software is a leading developer of components for software developers worldwide.";
+inline constexpr const char* kInitialStatus = "Create Email Action:";
+inline constexpr const char* kCreateEmailLabel = "Create Email";
+inline constexpr const char* kOptionsLabel = "Options";
+inline constexpr const char* kToolbarButtonLabel = "Add Button to Internet Explorer Toolbar";
+
+// The main dialog: the open pages, the edit box, the status line and the
+// three buttons. Run modally over the hidden owner window.
+class MainDialog : public CreateEmailView {
+public:
+    MainDialog(GtkWindow* owner, const char* initialUrl);
+    ~MainDialog() override;
+    MainDialog(const MainDialog&) = delete;
+    MainDialog& operator=(const MainDialog&) = delete;
+
+    // Shows the dialog until it ends; returns its result.
+    int run();
+
+    std::string editText() override;
+    bool selectedItemText(std::string& text) override;
+    void showStatus(const char* text) override;
+    bool askSaveFileName(const char* startFolder, std::string& path) override;
+    void openWithMailClient(const char* path) override;
+    void endDialog(int result) override;
+
+private:
+    void build(GtkWindow* owner);
+    GtkWidget* buildList();
+    GtkWidget* buildButtons();
+    void startDialog();
+    void updateActionLabel();
+
+    static void onCreateEmail(GtkWidget* button, MainDialog* self);
+    static void onOptions(GtkWidget* button, MainDialog* self);
+    static void onToolbarButton(GtkWidget* button, MainDialog* self);
+    static void onCloseKey(GtkWidget* dialog, MainDialog* self);
+
+    GtkWidget* m_dialog = nullptr;
+    GtkListStore* m_pages = nullptr;
+    GtkWidget* m_list = nullptr;
+    GtkWidget* m_edit = nullptr;
+    GtkWidget* m_status = nullptr;
+    bool m_busy = false;
+    bool m_ended = false;
+};
