@@ -323,7 +323,7 @@ struct GErrorDeleter {
 
 // The user's handler for the message, as the desktop program opens it;
 // xdg-open when GIO knows none.
-bool openWithMailClient(const std::string& path, std::string& problem) {
+bool launchMailClient(const std::string& path, std::string& problem) {
     const std::unique_ptr<GFile, GObjectDeleter> file(g_file_new_for_path(path.c_str()));
     const std::unique_ptr<char, GFreeDeleter> uri(g_file_get_uri(file.get()));
     GError* rawError = nullptr;
@@ -362,7 +362,7 @@ int deliver(const Options& options, const StringBuffer& message) {
         std::printf("%s\n", path.c_str());
         std::fflush(stdout);
         std::string problem;
-        if (!openWithMailClient(path, problem)) {
+        if (!launchMailClient(path, problem)) {
             std::fprintf(stderr,
                          "pagewing: wrote %s but could not open it with a mail client: %s\n",
                          path.c_str(), problem.c_str());
