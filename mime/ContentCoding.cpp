@@ -149,6 +149,13 @@ public:
         m_area[m_used++] = '\n';
     }
     void flush() {
+        // The output may outgrow the room reserved for it (escapes take
+        // three bytes); it then doubles, so that appending the staging area
+        // never turns into copying the whole output again and again.
+        const int room = m_out.getCapacity() - m_out.getSize() - 1;
+        if (room < m_used) {
+            m_out.reserve(m_out.getSize() > m_used ? m_out.getSize() : m_used);
+        }
         m_out.appendBytes(m_area, m_used);
         m_used = 0;
     }
