@@ -137,6 +137,7 @@ void Mhtml::setBaseAndRoot(const char* url) {
 
 void Mhtml::resetContexts() {
     deleteAllContexts();
+    forgetAllContentIds();
     auto* root = new MhtmlContext();
     readWorkingDirectory(root->m_savedDirectory);
     m_contexts.appendObject(root);
@@ -158,6 +159,7 @@ void Mhtml::popContext() {
         [[maybe_unused]] const int ignored = chdir(context->m_savedDirectory.getString());
     }
     m_local = context->m_savedLocal;
+    forgetContentIds(context);
     delete context;
 }
 

@@ -1,11 +1,15 @@
 #pragma once
 
+#include "convert/ContentIdIndex.h"
 #include "convert/MhtmlContext.h"
+#include "convert/TagLoop.h"
 #include "foundation/ExtPtrArray.h"
 #include "foundation/StringBuffer.h"
 
 #include <string>
 #include <unordered_set>
+#include <utility>
+#include <vector>
 
 class DataBuffer;
 class DiagnosticLog;
@@ -67,7 +71,8 @@ public:
     // Tag passes and style sheets.
     void setAttribute(StringBuffer& tag, const char* name, const char* value);
     bool fetchResource(const char* url, DataBuffer& data);
-    bool fetchStyleSheet(const char* url, StringBuffer& out);
+    // A non-empty media (the link tag's MEDIA) is kept on the STYLE block.
+    bool fetchStyleSheet(const char* url, StringBuffer& out, const char* media = nullptr);
     void insertStyleSheets(StringBuffer& html);
     void rewriteSources(StringBuffer& html, const char* prefix); // "<script" or "<input"
     void rewriteFrames(StringBuffer& html, const char* prefix);  // "<frame " or "<iframe "
@@ -128,6 +133,42 @@ public:
 
 private:
     void deleteAllContexts();
+
+    // Clean-up and tag passes
+    friend class StyleSheetScope;
+    void extractStyleBlocks(StringBuffer& html, ExtPtrArray& styles, bool spareInserted);
+    bool insideInsertedStyleSheet(int position) const;
+    void recordInsertedStyleSheet(int at, int length);
+    void forgetInsertedStyleSheets();
+    void resolveCssValue(const char* value, StringBuffer& out);
+    std::string resourceKey(const char* url);
+    void forgetContentIds(const MhtmlContext* context);
+    void forgetAllContentIds();
+    void refuseLocalRead(const char* url);
+    DiagnosticLog* cleanTagLog() const;
+    void runPass(StringBuffer& html, const char* prefix, const char* attribute,
+                 TagCapture capture, void (Mhtml::*rewrite)(FoundTag&, StringBuffer&));
+    void rewriteSourceTag(FoundTag& tag, StringBuffer& out, bool isScript);
+    void rewriteFrameTag(FoundTag& tag, StringBuffer& out);
+    void rewriteImageTag(FoundTag& tag, StringBuffer& out);
+    void rewriteHrefTag(FoundTag& tag, StringBuffer& out);
+    void rewriteSrcLinkTag(FoundTag& tag, StringBuffer& out);
+    void rewriteLinkValue(FoundTag& tag, StringBuffer& out, const char* attribute);
+    void rewriteLinkElement(FoundTag& tag, StringBuffer& out);
+    void inlineStyleSheet(FoundTag& tag, const StringBuffer& cleaned, StringBuffer& out);
+    void rewriteBackgroundTag(FoundTag& tag, StringBuffer& out);
+    void rebuildRollover(const StringBuffer& rest, StringBuffer& out);
+
+    ContentIdIndex m_contentIdIndex;
+    // Where insertStyleSheets put its blocks into the HTML, so that the
+    // following extraction takes them out without rewriting them again.
+    std::vector<std::pair<int, int>> m_insertedStyleSpans;
+    const StringBuffer* m_insertedStylesHtml = nullptr;
+    int m_insertedStylesSize = -1;
+    // While a style sheet read from a file is rewritten: its directory, put
+    // in front of its relative url() values.
+    bool m_inStyleSheetFile = false;
+    StringBuffer m_styleSheetDirectory;
 
     // Message assembly
     void addResourceParts(const StringBuffer& html, MimeMessage2* root);
