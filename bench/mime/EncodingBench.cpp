@@ -10,10 +10,10 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <cstring>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <map>
 #include <random>

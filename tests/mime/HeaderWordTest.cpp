@@ -221,6 +221,23 @@ TEST(EncodeHeaderWord, StatefulWordsEachEndInTheInitialState) {
     }
 }
 
+TEST(EncodeHeaderWord, MalformedMultiByteTextKeepsEveryByte) {
+    // Lead bytes without trail bytes and stray trail bytes between valid
+    // Shift_JIS characters.
+    std::string input;
+    for (int i = 0; i < 150; ++i) {
+        input += "\x93\xFA\x96\x7B"; // two valid characters
+        input += (i % 3 == 0) ? "\x81" : (i % 3 == 1 ? "\xFF" : "a");
+    }
+    input += "\x93"; // a lead byte at the very end
+    const std::string value = headerWord(input, "shift_jis");
+    std::string joined;
+    for (const std::string& payload : wordPayloads(value, 'B')) {
+        joined += payload;
+    }
+    EXPECT_EQ(joined, input);
+}
+
 TEST(EncodeHeaderWord, UnknownCharsetIsCutBetweenBytes) {
     const std::string input(1500, 'z');
     const std::string value = headerWord(input, "x-unknown");
