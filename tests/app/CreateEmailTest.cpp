@@ -1,0 +1,183 @@
+#include "app/CreateEmail.h"
+#include "app/ActionSetting.h"
+#include "app/CreateEmailSteps.h"
+#include "app/VT_Registry.h"
+
+#include "RegistryTestSupport.h"
+#include "foundation/StringBuffer.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// Stands in for the dialog's widgets only; the conversion and the files are real.
+class RecordingView : public CreateEmailView {
+public:
+    std::string edit;
+    bool hasSelection = false;
+    std::string selection;
+    bool confirmSave = true;
+    std::string saveName;
+
+    std::vector<std::string> statuses;
+    std::vector<std::string> opened;
+    std::vector<std::string> saveFolders;
+    std::vector<int> endings;
+
+    std::string editText() override { return edit; }
+    bool selectedItemText(std::string& text) override {
+        text = selection;
+        return hasSelection;
+    }
+    void showStatus(const char* text) override { statuses.emplace_back(text); }
+    bool askSaveFileName(const char* startFolder, std::string& path) override {
+        saveFolders.emplace_back(startFolder);
+        path = saveName;
+        return confirmSave;
+    }
+    void openWithMailClient(const char* path) override { opened.emplace_back(path); }
+    void endDialog(int result) override { endings.push_back(result); }
+};
+
+class CreateEmailTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const char* tmp = std::getenv("TMPDIR");
+        m_hadTmp = tmp != nullptr;
+        m_savedTmp = m_hadTmp ? tmp : "";
+        setenv("TMPDIR", m_temp.path().c_str(), 1);
+        m_page =
+            m_site.write("page one.html", "<html><head><title>Hello page</title></head><body>"
+                                          "<p>Text</p><script>alert(1)</script></body></html>");
+        launchMailClient = true;
+    }
+    void TearDown() override {
+        if (m_hadTmp) {
+            setenv("TMPDIR", m_savedTmp.c_str(), 1);
+        } else {
+            unsetenv("TMPDIR");
+        }
+        launchMailClient = true;
+    }
+
+    ScopedConfigHome m_home;
+    TempDir m_temp;
+    TempDir m_site;
+    std::string m_page;
+    std::string m_savedTmp;
+    bool m_hadTmp = false;
+};
+
+void expectMailSafeMessage(const std::string& message) {
+    EXPECT_NE(message.find("MIME-Version: 1.0\r\n"), std::string::npos) << message;
+    EXPECT_NE(message.find("Subject: =?iso-8859-1?Q?Hello_page?=\r\n"), std::string::npos)
+        << message;
+    EXPECT_NE(message.find("X-Unsent: 1\r\n"), std::string::npos) << message;
+    EXPECT_NE(message.find("multipart/related"), std::string::npos) << message;
+    EXPECT_EQ(message.find("alert(1)"), std::string::npos) << "scripts are removed";
+}
+
+TEST_F(CreateEmailTest, EmptyInputShowsBracketsAndKeepsTheDialogOpen) {
+    RecordingView view;
+    view.edit = "   ";
+    runCreateEmail(view);
+    EXPECT_EQ(view.statuses, std::vector<std::string>{"[]"});
+    EXPECT_TRUE(view.endings.empty());
+    EXPECT_TRUE(view.opened.empty());
+}
+
+TEST_F(CreateEmailTest, LocalPageIsWrittenToTheTemporaryFileAndOpened) {
+    RecordingView view;
+    view.edit = m_page;
+    runCreateEmail(view);
+    const std::vector<std::string> expected = {kStatusWorking, kStatusDone};
+    EXPECT_EQ(view.statuses, expected);
+    ASSERT_EQ(view.opened.size(), 1u);
+    EXPECT_EQ(view.opened[0], m_temp.file("wpx.eml"));
+    expectMailSafeMessage(readWholeFile(view.opened[0]));
+    EXPECT_EQ(view.endings, std::vector<int>{1});
+}
+
+TEST_F(CreateEmailTest, ATakenTemporaryNameGivesTheUniqueVariant) {
+    m_temp.write("wpx.eml", "someone else's");
+    RecordingView view;
+    view.edit = m_page;
+    runCreateEmail(view);
+    char threadId[32];
+    std::snprintf(threadId, sizeof threadId, "%x", static_cast<unsigned>(gettid()));
+    ASSERT_EQ(view.opened.size(), 1u);
+    EXPECT_EQ(view.opened[0], m_temp.file(std::string("wpx") + threadId + "_2.eml"));
+    EXPECT_EQ(readWholeFile(m_temp.file("wpx.eml")), "someone else's");
+}
+
+TEST_F(CreateEmailTest, BlankEditBoxUsesTheSelectedListItem) {
+    RecordingView view;
+    view.edit = "  ";
+    view.hasSelection = true;
+    view.selection = m_page;
+    runCreateEmail(view);
+    ASSERT_EQ(view.opened.size(), 1u);
+    expectMailSafeMessage(readWholeFile(view.opened[0]));
+}
+
+TEST_F(CreateEmailTest, FailedConversionsKeepTheDialogOpen) {
+    // Leading blanks before "http" take the file path, which finds no file.
+    for (const std::string& input :
+         {std::string("  http://127.0.0.1:9/page.html"), m_site.file("missing.html")}) {
+        RecordingView view;
+        view.edit = input;
+        runCreateEmail(view);
+        const std::vector<std::string> expected = {kStatusWorking, kStatusFailed};
+        EXPECT_EQ(view.statuses, expected) << input;
+        EXPECT_TRUE(view.endings.empty());
+        EXPECT_TRUE(view.opened.empty());
+        EXPECT_TRUE(std::filesystem::is_empty(m_temp.path()));
+    }
+}
+
+TEST_F(CreateEmailTest, SaveActionWritesTheChosenFile) {
+    VT_Registry registry(nullptr);
+    ASSERT_TRUE(registry.writeString(kCompanyName, kProductName, "Option", "SaveEML"));
+    ASSERT_TRUE(registry.writeString(kCompanyName, kProductName, "DataDir", "  /srv/mail  "));
+    refreshActionSetting();
+    ASSERT_FALSE(launchMailClient);
+
+    RecordingView view;
+    view.edit = m_page;
+    view.saveName = m_site.file("saved.eml");
+    runCreateEmail(view);
+    EXPECT_EQ(view.saveFolders, std::vector<std::string>{"/srv/mail"});
+    expectMailSafeMessage(readWholeFile(view.saveName));
+    EXPECT_TRUE(view.opened.empty());
+    EXPECT_EQ(view.endings, std::vector<int>{1});
+    EXPECT_EQ(view.statuses, std::vector<std::string>{kStatusWorking});
+}
+
+TEST_F(CreateEmailTest, CancelledSaveWritesNothingAndEnds) {
+    launchMailClient = false;
+    RecordingView view;
+    view.edit = m_page;
+    view.confirmSave = false;
+    view.saveName = m_site.file("never.eml");
+    runCreateEmail(view);
+    EXPECT_FALSE(std::filesystem::exists(view.saveName));
+    EXPECT_EQ(view.saveFolders, std::vector<std::string>{""});
+    EXPECT_EQ(view.endings, std::vector<int>{1});
+}
+
+TEST_F(CreateEmailTest, FileUrlInputTakesTheFilePath) {
+    StringBuffer message;
+    const std::string url = "file://" + m_page;
+    ASSERT_TRUE(convertEmailInput(url.c_str(), message));
+    expectMailSafeMessage(message.getString());
+}
+
+} // namespace
