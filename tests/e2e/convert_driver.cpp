@@ -1,0 +1,35 @@
+// Converts one page through the converter's entry operations, set up as the
+// desktop program sets them, and writes the message to a file, so that the
+// end-to-end tests can read it with a real MIME parser.
+//
+//   convert_driver url URL OUTPUT
+//   convert_driver file PATH OUTPUT
+#include "convert/Mhtml.h"
+#include "foundation/FileSys.h"
+#include "foundation/StreamLog.h"
+
+#include <cstdio>
+#include <cstring>
+
+int main(int argc, char** argv) {
+    if (argc != 4 || (std::strcmp(argv[1], "url") != 0 && std::strcmp(argv[1], "file") != 0)) {
+        std::fprintf(stderr, "usage: convert_driver url|file INPUT OUTPUT\n");
+        return 2;
+    }
+    Mhtml converter;
+    converter.m_keepScripts = false;
+    converter.m_scriptsOverNoscript = false;
+    converter.m_markUnsent = true;
+    // Loopback only: the machine's proxy settings never apply.
+    converter.m_directAccess = true;
+    StreamLog log(stderr);
+    converter.m_log = &log;
+    StringBuffer message;
+    const bool converted = std::strcmp(argv[1], "url") == 0
+                               ? converter.convertUrl(argv[2], message)
+                               : converter.convertFile(argv[2], "localhost", message);
+    if (!converted) {
+        return 1;
+    }
+    return FileSys::writeFile(argv[3], message.getString(), message.getSize(), &log) ? 0 : 1;
+}

@@ -1,0 +1,516 @@
+#!/usr/bin/env python3
+"""End-to-end checks of the converter and the command line.
+
+Fixture sites (tests/data/e2e) are served by the HTTP tests' scripted server
+on 127.0.0.1, converted through the entry operations (convert_driver) and
+through the command line (pagewing), and the messages are read back with
+Python's email package.
+"""
+
+import argparse
+import email
+import email.header
+import email.policy
+import os
+import pty
+import re
+import select
+import shutil
+import stat
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+ARGS = None
+TIMEOUT = 60
+
+
+def source_path(*parts):
+    return os.path.join(ARGS.source_dir, *parts)
+
+
+class Server:
+    """tests/http/test_server.py on 127.0.0.1 with a free port."""
+
+    def __init__(self, root, routes=""):
+        command = [sys.executable, source_path("tests", "http", "test_server.py"),
+                   "--port", "0", "--root", root]
+        if routes:
+            command += ["--routes", routes]
+        self.process = subprocess.Popen(command, stdout=subprocess.PIPE)
+        ready, _, _ = select.select([self.process.stdout], [], [], 15)
+        line = self.process.stdout.readline().decode() if ready else ""
+        match = re.match(r"PORT (\d+)", line)
+        if not match:
+            self.stop()
+            raise RuntimeError("the test server did not start")
+        self.port = int(match.group(1))
+        self.host = "127.0.0.1:%d" % self.port
+
+    def url(self, path):
+        return "http://%s%s" % (self.host, path)
+
+    def stop(self):
+        self.process.terminate()
+        try:
+            self.process.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
+        self.process.stdout.close()
+
+
+def copy_site(source, target, host):
+    """Copies a fixture tree, writing the server's host where "@HOST@" stands."""
+    for folder, _, files in os.walk(source):
+        relative = os.path.relpath(folder, source)
+        os.makedirs(os.path.join(target, relative), exist_ok=True)
+        for name in files:
+            with open(os.path.join(folder, name), "rb") as original:
+                data = original.read()
+            if name.endswith((".html", ".htm", ".css", ".json")):
+                data = data.replace(b"@HOST@", host.encode())
+            with open(os.path.join(target, relative, name), "wb") as copy:
+                copy.write(data)
+
+
+def read_message(data):
+    return email.message_from_bytes(data, policy=email.policy.compat32)
+
+
+def clean_environment(**extra):
+    environment = {key: value for key, value in os.environ.items()
+                   if key.lower() not in ("http_proxy", "https_proxy", "all_proxy", "no_proxy")}
+    environment.update(extra)
+    return environment
+
+
+def run_pagewing(*arguments, env=None, cwd=None, stdin=subprocess.DEVNULL):
+    return subprocess.run([ARGS.pagewing, *arguments], capture_output=True, timeout=TIMEOUT,
+                          env=env or clean_environment(), cwd=cwd, stdin=stdin)
+
+
+class MessageChecks(unittest.TestCase):
+    """Checks every message must pass, whatever page it came from."""
+
+    def convert_url(self, url, tool, dangling=0):
+        if tool == "driver":
+            with tempfile.TemporaryDirectory() as scratch:
+                output = os.path.join(scratch, "out.eml")
+                result = subprocess.run([ARGS.driver, "url", url, output], capture_output=True,
+                                        timeout=TIMEOUT, env=clean_environment())
+                self.assertEqual(result.returncode, 0, result.stderr.decode(errors="replace"))
+                with open(output, "rb") as message:
+                    data = message.read()
+        else:
+            result = run_pagewing(url)
+            self.assertEqual(result.returncode, 0, result.stderr.decode(errors="replace"))
+            data = result.stdout
+        return self.checked(data, dangling)
+
+    def checked(self, data, dangling=0):
+        """dangling: how many distinct references name resources that could
+        not be fetched (they keep their cid: and get no part)."""
+        self.assertNotIn(b"\n", data.replace(b"\r\n", b""), "every line ends in CR LF")
+        for line in data.split(b"\r\n"):
+            self.assertLessEqual(len(line), 998)
+        self.assertTrue(data.endswith(b"--\r\n"))
+        message = read_message(data)
+        self.assertEqual(message.get_content_type(), "multipart/related")
+        self.assertEqual(message.get_param("type"), "text/html")
+        self.assertEqual(message["MIME-Version"], "1.0")
+        parts = message.get_payload()
+        self.assertEqual(parts[0].get_content_type(), "text/html")
+        self.assertEqual(parts[0]["Content-Transfer-Encoding"], "quoted-printable")
+        ids = [part["Content-ID"] for part in parts if part["Content-ID"]]
+        self.assertEqual(len(ids), len(set(ids)), "no two parts share a Content-ID")
+        by_id = {content_id.strip("<>"): part for content_id in ids
+                 for part in parts if part["Content-ID"] == content_id}
+        unresolved = set()
+        for part in parts:
+            if part.get_content_type() != "text/html":
+                continue
+            html = part.get_payload(decode=True)
+            for reference in re.findall(rb"cid:(VANTREL-CID-[0-9a-f-]{36})", html):
+                if reference.decode() not in by_id:
+                    unresolved.add(reference)
+        self.assertEqual(len(unresolved), dangling, "every cid: finds its part")
+        return message
+
+    def assert_mail_safe(self, html):
+        lowered = html.lower()
+        self.assertNotIn(b"<script", lowered)
+        self.assertNotIn(b"</script", lowered)
+        self.assertNotIn(b"<noscript", lowered)
+        self.assertNotIn(b"<iframe", lowered)
+        for handler in (b"onload", b"onclick", b"onmouseover"):
+            self.assertNotIn(handler, lowered)
+
+
+def subject_text(message):
+    pieces = email.header.decode_header(message["Subject"])
+    return "".join(text.decode(charset or "ascii") if isinstance(text, bytes) else text
+                   for text, charset in pieces)
+
+
+class WebSite(MessageChecks):
+    @classmethod
+    def setUpClass(cls):
+        cls.root = tempfile.mkdtemp(prefix="pw-e2e-site-")
+        site = source_path("tests", "data", "e2e", "site")
+        # Files are read when asked for, so they can follow once the port,
+        # which some pages name, is known.
+        cls.server = Server(cls.root, os.path.join(site, "routes.json"))
+        copy_site(site, cls.root, cls.server.host)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.stop()
+        shutil.rmtree(cls.root, ignore_errors=True)
+
+    def served(self, relative):
+        with open(os.path.join(self.root, relative), "rb") as served:
+            return served.read()
+
+    def test_index_page(self):
+        for tool in ("driver", "cli"):
+            with self.subTest(tool=tool):
+                # The 404, the refused connection and the local file.
+                message = self.convert_url(self.server.url("/index.html#part"), tool,
+                                           dangling=3)
+                parts = message.get_payload()
+                page = parts[0]
+                self.assertEqual(page["Content-Location"], self.server.url("/index.html"))
+                self.assertEqual(page.get_param("charset"), "iso-8859-1")
+                self.assertEqual(message["Subject"], "=?iso-8859-1?Q?Fixture_index?=")
+                self.assertEqual(message["X-Unsent"], "1")
+                self.assertIsNone(message["To"])
+                names = [part.get_param("name") for part in parts[1:]]
+                self.assertEqual(names[:3], ["vt0-banner.gif", "vt1-photo.jpg", "vt2-logo.png"])
+                self.assertEqual(names[-1], "vt7-paper.png")
+                expected_types = {".gif": "image/gif", ".jpg": "image/jpeg", ".png": "image/png"}
+                for part in parts[1:]:
+                    name = part.get_param("name")
+                    self.assertEqual(part["Content-Transfer-Encoding"], "base64")
+                    self.assertEqual(part.get_content_type(), expected_types[name[-4:]])
+                    self.assertIsNone(part["Content-Location"])
+                    self.assertEqual(part.get_payload(decode=True),
+                                     self.served(os.path.join("img", name.split("-", 1)[1])))
+                html = page.get_payload(decode=True)
+                self.assert_mail_safe(html)
+                self.assertIn(b"<p>No scripts here.</p>", html)
+                self.assertIn(b'href="%s"' % self.server.url("/other.html").encode(), html)
+                # The failed resources keep their references and have no part.
+                self.assertEqual(len(re.findall(rb'(?i)src=["\x27]cid:', html)), 6)
+                self.assertNotIn(b"missing", b"".join(p.get_param("name", "").encode()
+                                                      for p in parts[1:]))
+                # A page from the web reads no local file.
+                with open("/etc/hostname", "rb") as local:
+                    secret = local.read().strip()
+                for part in parts[1:]:
+                    if secret:
+                        self.assertNotEqual(part.get_payload(decode=True).strip(), secret)
+                self.assertIn(b"<STYLE TYPE=\"text/css\">", html)
+
+    def test_frameset(self):
+        message = self.convert_url(self.server.url("/frames.html"), "cli")
+        parts = message.get_payload()
+        summary = [(part.get_content_type(), part.get_param("name"), part["Content-Location"])
+                   for part in parts]
+        self.assertEqual(summary, [
+            ("text/html", None, self.server.url("/frames.html")),
+            ("image/gif", "vt0-left.gif", None),
+            ("image/gif", "vt1-banner.gif", None),
+            ("text/html", "vt0-left.html", self.server.url("/left.html")),
+            ("image/gif", "vt0-right.gif", None),
+            ("text/html", "vt1-right.html", self.server.url("/right.html")),
+        ])
+        frameset = parts[0].get_payload(decode=True)
+        self.assertIn(b'<frame src="%s"' % self.server.url("/left.html").encode(), frameset)
+        self.assertIn(b'<frame src="%s"' % self.server.url("/right.html").encode(), frameset)
+        self.assertEqual(parts[4].get_payload(decode=True), self.served("img/right.gif"))
+        for frame in (parts[3], parts[5]):
+            self.assertEqual(frame["Content-Transfer-Encoding"], "quoted-printable")
+            self.assertIn(b"charset=iso-8859-1", frame.get_payload(decode=True))
+
+    def test_base_href(self):
+        message = self.convert_url(self.server.url("/base.html"), "driver")
+        parts = message.get_payload()
+        self.assertEqual([part.get_param("name") for part in parts[1:]], ["vt0-left.gif"])
+        self.assertEqual(parts[1].get_payload(decode=True), self.served("img/left.gif"))
+        html = parts[0].get_payload(decode=True)
+        self.assertIn(b'href="%s"' % self.server.url("/img/page.html").encode(), html)
+
+    def test_charsets_and_subjects(self):
+        cases = [
+            ("/utf8-header.html", "utf-8", "=?utf-8?Q?Caf=C3=A9_header?=", "Caf\u00e9 header"),
+            ("/utf8-meta.html", "utf-8", "=?utf-8?Q?Caf=C3=A9_meta?=", "Caf\u00e9 meta"),
+            ("/utf8-ascii.html", "utf-8", "Plain title", "Plain title"),
+            ("/latin1.html", "iso-8859-1", "=?iso-8859-1?Q?Caf=E9_latin?=", "Caf\u00e9 latin"),
+            ("/ascii.html", "us-ascii", "Ascii page", "Ascii page"),
+        ]
+        for path, charset, raw_subject, subject in cases:
+            with self.subTest(path=path):
+                message = self.convert_url(self.server.url(path), "driver")
+                page = message.get_payload()[0]
+                self.assertEqual(page.get_param("charset"), charset)
+                self.assertEqual(message["Subject"], raw_subject)
+                self.assertEqual(subject_text(message), subject)
+                self.assertIn(b"charset=%s\">" % charset.encode(), page.get_payload(decode=True))
+
+    def test_login_with_the_password_from_the_environment(self):
+        url = self.server.url("/private.html")
+        refused = run_pagewing(url)
+        self.assertEqual(refused.returncode, 1)
+        accepted = run_pagewing("--user", "reader", url,
+                                env=clean_environment(PAGEWING_PASSWORD="s3cret"))
+        self.assertEqual(accepted.returncode, 0, accepted.stderr)
+        self.assertEqual(read_message(accepted.stdout)["Subject"],
+                         "=?iso-8859-1?Q?Fixture_index?=")
+        missing = run_pagewing("--user", "reader", url, env=clean_environment())
+        self.assertEqual(missing.returncode, 2)
+        self.assertIn(b"PAGEWING_PASSWORD", missing.stderr)
+
+    def test_proxy(self):
+        with tempfile.TemporaryDirectory() as proxy_root:
+            with open(os.path.join(proxy_root, "index.html"), "wb") as page:
+                page.write(b"<title>Seen through the proxy</title>")
+            proxy = Server(proxy_root)
+            try:
+                result = run_pagewing("--proxy", proxy.host, self.server.url("/index.html"))
+            finally:
+                proxy.stop()
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(read_message(result.stdout)["Subject"],
+                         "=?iso-8859-1?Q?Seen_through_the_proxy?=")
+
+    def test_options(self):
+        url = self.server.url("/index.html")
+        result = run_pagewing("--subject", "Chosen", "--to", "a@example.com", "--from",
+                              "b@example.com", "--no-unsent", "--exclude", "banner",
+                              "--connections", "4", url)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        message = self.checked(result.stdout, dangling=4)
+        self.assertEqual(message["Subject"], "=?iso-8859-1?Q?Chosen?=")
+        self.assertEqual(message["To"], "a@example.com")
+        self.assertEqual(message["From"], "b@example.com")
+        self.assertIsNone(message["X-Unsent"])
+        names = [part.get_param("name") for part in message.get_payload()[1:]]
+        self.assertNotIn("vt0-banner.gif", names)
+
+        kept = run_pagewing("--keep-scripts", url)
+        self.assertEqual(kept.returncode, 0, kept.stderr)
+        message = self.checked(kept.stdout, dangling=3)
+        html = message.get_payload()[0].get_payload(decode=True)
+        self.assertIn(b"<script", html)
+        scripts = [part for part in message.get_payload()
+                   if (part.get_param("name") or "").endswith("app.js")]
+        self.assertEqual(len(scripts), 1)
+        self.assertEqual(scripts[0].get_payload(decode=True), self.served("js/app.js"))
+
+        styled = run_pagewing("--style-sheet", self.server.url("/css/site.css"),
+                              self.server.url("/utf8-ascii.html"))
+        self.assertEqual(styled.returncode, 0, styled.stderr)
+        html = self.checked(styled.stdout).get_payload()[0].get_payload(decode=True)
+        self.assertIn(b"h1 { color: #204a87; }", html)
+
+    def test_verbose_log_and_failed_resources(self):
+        result = run_pagewing("-v", "-o", os.devnull, self.server.url("/index.html"))
+        self.assertEqual(result.returncode, 0)
+        log = result.stderr.decode(errors="replace")
+        self.assertIn("external_content", log)
+        self.assertIn("Failed to download or include external content.", log)
+        self.assertIn("Refused to read a local file for a page from the web", log)
+
+    def test_progress_line_on_a_terminal(self):
+        primary, secondary = pty.openpty()
+        try:
+            process = subprocess.Popen([ARGS.pagewing, "-o", os.devnull,
+                                        self.server.url("/index.html")],
+                                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                       stderr=secondary, env=clean_environment())
+            os.close(secondary)
+            secondary = -1
+            seen = b""
+            deadline = time.monotonic() + TIMEOUT
+            while time.monotonic() < deadline:
+                ready, _, _ = select.select([primary], [], [], 1)
+                if ready:
+                    try:
+                        chunk = os.read(primary, 4096)
+                    except OSError:
+                        break
+                    if not chunk:
+                        break
+                    seen += chunk
+                elif process.poll() is not None:
+                    break
+            self.assertEqual(process.wait(timeout=TIMEOUT), 0)
+        finally:
+            os.close(primary)
+            if secondary >= 0:
+                os.close(secondary)
+        self.assertIn(b"5 resources fetched", seen)
+        quiet = subprocess.run([ARGS.pagewing, "-q", "-o", os.devnull,
+                                self.server.url("/index.html")], capture_output=True,
+                               timeout=TIMEOUT, env=clean_environment())
+        self.assertEqual(quiet.stderr, b"")
+
+
+class LocalPage(MessageChecks):
+    def setUp(self):
+        self.folder = tempfile.mkdtemp(prefix="pw-e2e-local-")
+        copy_site(source_path("tests", "data", "e2e", "local"), self.folder, "")
+
+    def tearDown(self):
+        shutil.rmtree(self.folder, ignore_errors=True)
+
+    def check_local(self, message):
+        parts = message.get_payload()
+        self.assertIsNone(parts[0]["Content-Location"])
+        self.assertEqual(message["Subject"], "=?iso-8859-1?Q?Local_page?=")
+        self.assertEqual([part.get_param("name") for part in parts[1:]],
+                         ["vt0-dot.gif", "vt1-dot.gif"])
+        with open(os.path.join(self.folder, "dot.gif"), "rb") as dot:
+            self.assertEqual(parts[1].get_payload(decode=True), dot.read())
+        with open(os.path.join(self.folder, "inc", "dot.gif"), "rb") as dot:
+            self.assertEqual(parts[2].get_payload(decode=True), dot.read())
+        html = parts[0].get_payload(decode=True)
+        self.assertIn(b"<style>p { color: green }</style>", html)
+        self.assertEqual(html.count(b"loop start"), 1)
+        self.assertIn(b"loop startloop end", html)
+        self.assertNotIn(b"#include", html)
+
+    def test_command_line_with_a_backslash_path(self):
+        outside = tempfile.mkdtemp(prefix="pw-e2e-cwd-")
+        try:
+            parent, name = os.path.split(self.folder)
+            result = run_pagewing(name + "\\page.htm", cwd=parent)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            self.check_local(self.checked(result.stdout))
+            # A file written with -o lands where the caller stands.
+            result = run_pagewing("-o", "out.eml", os.path.join(self.folder, "page.htm"),
+                                  cwd=outside)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            with open(os.path.join(outside, "out.eml"), "rb") as written:
+                self.check_local(self.checked(written.read()))
+        finally:
+            shutil.rmtree(outside, ignore_errors=True)
+
+    def test_entry_operation(self):
+        output = os.path.join(self.folder, "out.eml")
+        result = subprocess.run([ARGS.driver, "file", "file://" + self.folder + "/page.htm",
+                                 output], capture_output=True, timeout=TIMEOUT)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        with open(output, "rb") as written:
+            self.check_local(self.checked(written.read()))
+
+
+class CommandLine(unittest.TestCase):
+    def test_help_and_version(self):
+        result = run_pagewing("--help")
+        self.assertEqual(result.returncode, 0)
+        self.assertTrue(result.stdout.startswith(b"Usage: pagewing [options] URL-OR-FILE\n"))
+        result = run_pagewing("--version")
+        self.assertEqual((result.returncode, result.stdout), (0, b"pagewing 2.0\n"))
+
+    def test_usage_errors(self):
+        for arguments in (["--no-such-option", "x"], ["a.htm", "b.htm"], ["--subject"],
+                          ["--connections", "none", "x"], ["--connections", "0", "x"],
+                          ["-o"], ["--open", "-o", "x.eml", "x.htm"], ["-v"]):
+            with self.subTest(arguments=arguments):
+                result = run_pagewing(*arguments)
+                self.assertEqual(result.returncode, 2, result.stderr)
+                self.assertEqual(result.stdout, b"")
+                self.assertTrue(result.stderr.startswith(b"pagewing: "))
+
+    def test_failures_say_what_failed_in_one_line(self):
+        with tempfile.TemporaryDirectory() as scratch:
+            missing = os.path.join(scratch, "missing.htm")
+            cases = [
+                ([missing], "Failed to open file (No such file or directory)"),
+                (["http://127.0.0.1:1/page.html"], "Failed to load Web page (2)"),
+            ]
+            for arguments, reason in cases:
+                with self.subTest(arguments=arguments):
+                    result = run_pagewing(*arguments)
+                    self.assertEqual(result.returncode, 1)
+                    self.assertEqual(result.stdout, b"")
+                    lines = result.stderr.decode().splitlines()
+                    self.assertEqual(len(lines), 1, lines)
+                    self.assertTrue(lines[0].startswith("pagewing: cannot convert "))
+                    self.assertIn(reason, lines[0])
+            page = os.path.join(scratch, "page.htm")
+            with open(page, "w") as written:
+                written.write("<title>t</title>")
+            result = run_pagewing("-o", os.path.join(scratch, "no", "such", "dir.eml"), page)
+            self.assertEqual(result.returncode, 1)
+            self.assertEqual(len(result.stderr.decode().splitlines()), 1)
+            self.assertIn(b"cannot write", result.stderr)
+
+    def test_open_writes_a_private_file_and_hands_it_to_the_mail_client(self):
+        with tempfile.TemporaryDirectory() as scratch:
+            temporary = os.path.join(scratch, "tmp")
+            config = os.path.join(scratch, "config")
+            data = os.path.join(scratch, "data")
+            for folder in (temporary, config, os.path.join(data, "applications")):
+                os.makedirs(folder)
+            record = os.path.join(scratch, "opened.txt")
+            handler = os.path.join(scratch, "record-mail")
+            with open(handler, "w") as script:
+                script.write("#!/bin/sh\nprintf '%%s\\n' \"$1\" >> %s\n" % record)
+            os.chmod(handler, 0o755)
+            with open(os.path.join(data, "applications", "record-mail.desktop"), "w") as entry:
+                entry.write("[Desktop Entry]\nType=Application\nName=Record mail\n"
+                            "Exec=%s %%f\nMimeType=message/rfc822;\n" % handler)
+            with open(os.path.join(config, "mimeapps.list"), "w") as defaults:
+                defaults.write("[Default Applications]\nmessage/rfc822=record-mail.desktop\n")
+            page = os.path.join(scratch, "page.htm")
+            with open(page, "w") as written:
+                written.write("<title>Opened</title>")
+            environment = clean_environment(
+                TMPDIR=temporary, XDG_CONFIG_HOME=config, XDG_DATA_HOME=data,
+                XDG_DATA_DIRS=data + ":/usr/share", XDG_CONFIG_DIRS=config)
+            environment.pop("DBUS_SESSION_BUS_ADDRESS", None)
+            paths = []
+            for _ in range(2):
+                result = run_pagewing("--open", page, env=environment)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                paths.append(result.stdout.decode().strip())
+            self.assertEqual(os.path.basename(paths[0]), "wpx.eml")
+            self.assertRegex(os.path.basename(paths[1]), r"^wpx[0-9a-f]+_2\.eml$")
+            for path in paths:
+                self.assertEqual(os.path.dirname(path), temporary)
+                self.assertEqual(stat.S_IMODE(os.stat(path).st_mode), 0o600)
+                with open(path, "rb") as written:
+                    self.assertEqual(read_message(written.read())["Subject"],
+                                     "=?iso-8859-1?Q?Opened?=")
+            deadline = time.monotonic() + 20
+            opened = []
+            while time.monotonic() < deadline:
+                if os.path.exists(record):
+                    with open(record) as recorded:
+                        opened = recorded.read().split()
+                    if len(opened) == 2:
+                        break
+                time.sleep(0.1)
+            self.assertEqual(sorted(opened), sorted(paths))
+
+
+def main():
+    global ARGS
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--driver", required=True)
+    parser.add_argument("--pagewing", required=True)
+    parser.add_argument("--source-dir", required=True)
+    ARGS, rest = parser.parse_known_args()
+    ARGS.driver = os.path.abspath(ARGS.driver)
+    ARGS.pagewing = os.path.abspath(ARGS.pagewing)
+    ARGS.source_dir = os.path.abspath(ARGS.source_dir)
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+
+
+if __name__ == "__main__":
+    main()
