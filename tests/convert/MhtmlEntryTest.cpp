@@ -221,6 +221,38 @@ TEST(ConvertFile, ASecondConversionStartsAfresh) {
     EXPECT_EQ(message.parts[0].field("content-type"), "text/html; charset=\"iso-8859-1\"");
 }
 
+// Lowers the largest size a text may reach, so that a conversion runs out of
+// room without needing gigabytes.
+class CapacityLimit {
+public:
+    explicit CapacityLimit(int limit) { StringBuffer::setCapacityLimit(limit); }
+    ~CapacityLimit() { StringBuffer::setCapacityLimit(0); }
+    CapacityLimit(const CapacityLimit&) = delete;
+    CapacityLimit& operator=(const CapacityLimit&) = delete;
+};
+
+// Every byte above 127 triples in quoted-printable: the page fits, its
+// message does not.
+const std::string kBulkyPage = "<title>big</title>" + std::string(60000, '\xe9');
+constexpr int kRoomForThePageOnly = 150000;
+
+TEST(ConvertFile, AnExceptionFailsTheConversionAndRestoresEverything) {
+    TempDir dir;
+    dir.write("sub/page.htm", kBulkyPage);
+    DialogRun run;
+    run.out.setString("kept");
+    const std::string before = workingDirectory();
+    {
+        const CapacityLimit limit(kRoomForThePageOnly);
+        EXPECT_FALSE(
+            run.converter.convertFile(dir.file("sub/page.htm").c_str(), "localhost", run.out));
+    }
+    EXPECT_STREQ(run.out.getString(), "kept");
+    EXPECT_EQ(workingDirectory(), before);
+    EXPECT_EQ(run.log.linesStartingWith("error: ").back(),
+              "error: Unexpected exception in MHTML convert file");
+}
+
 // The environment's proxy settings, changed for one test.
 class ProxyEnvironment {
 public:
@@ -348,6 +380,20 @@ TEST_F(ConvertUrl, WithAProxyAnotherStatusIsReported) {
     ASSERT_GE(lines.size(), 2u);
     EXPECT_EQ(lines[lines.size() - 2], "error: Failed to load Web page - status is not 200");
     EXPECT_EQ(lines.back(), "data: httpStatus=404");
+}
+
+TEST_F(ConvertUrl, AnExceptionFailsTheConversion) {
+    m_site.write("bulky.html", kBulkyPage);
+    m_run.out.setString("kept");
+    {
+        const CapacityLimit limit(kRoomForThePageOnly);
+        EXPECT_FALSE(m_run.converter.convertUrl(m_server->url("/bulky.html").c_str(), m_run.out));
+    }
+    EXPECT_STREQ(m_run.out.getString(), "kept");
+    EXPECT_EQ(m_run.log.linesStartingWith("error: ").back(),
+              "error: Unexpected exception in MHTML convert URL");
+    // The converter is usable again afterwards.
+    converted(m_server->url("/page.html"));
 }
 
 TEST_F(ConvertUrl, TheSecondTryIsRememberedForTheNextConversion) {
