@@ -31,3 +31,21 @@ void drawPendingChanges() {
     }
     gdk_display_flush(gdk_display_get_default());
 }
+
+namespace {
+
+gboolean runDeferred(gpointer data) {
+    auto* action = static_cast<std::function<void()>*>(data);
+    (*action)();
+    delete action;
+    return G_SOURCE_REMOVE;
+}
+
+} // namespace
+
+void runWhenIdle(std::function<void()> action) {
+    // Ahead of every pending event, so that nothing can end the window the
+    // action belongs to before it runs.
+    g_idle_add_full(G_PRIORITY_HIGH, runDeferred, new std::function<void()>(std::move(action)),
+                    nullptr);
+}

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 typedef struct _GtkWindow GtkWindow;
 
 // The start of a window of windowSize centred on a desktop that begins at
@@ -14,3 +16,9 @@ void centerOnDesktop(GtkWindow* window);
 // Handles every pending event, so that what was just changed is drawn
 // before a long task begins.
 void drawPendingChanges();
+
+// Runs action from the main loop once the current event is handled. A
+// button whose action runs a modal dialog defers it so that whoever
+// pressed the button (a screen reader, over the accessibility bus, too)
+// gets its answer before the dialog's own loop starts.
+void runWhenIdle(std::function<void()> action);

@@ -207,19 +207,25 @@ void MainDialog::onCreateEmail(GtkWidget*, MainDialog* self) {
         return;
     }
     self->m_busy = true;
-    runCreateEmail(*self);
-    self->m_busy = false;
+    runWhenIdle([self] {
+        runCreateEmail(*self);
+        self->m_busy = false;
+    });
 }
 
 void MainDialog::onOptions(GtkWidget*, MainDialog* self) {
     if (self->m_busy || self->m_ended) {
         return;
     }
-    runOptionsDialog(GTK_WINDOW(self->m_dialog));
-    self->updateActionLabel();
-    if (quitMessagePosted()) {
-        self->endDialog(0); // the Options dialog was closed: the program ends
-    }
+    self->m_busy = true;
+    runWhenIdle([self] {
+        runOptionsDialog(GTK_WINDOW(self->m_dialog));
+        self->m_busy = false;
+        self->updateActionLabel();
+        if (quitMessagePosted()) {
+            self->endDialog(0); // the Options dialog was closed: the program ends
+        }
+    });
 }
 
 void MainDialog::onToolbarButton(GtkWidget*, MainDialog* self) {

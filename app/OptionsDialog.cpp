@@ -15,15 +15,23 @@ struct OptionsWidgets {
     GtkWidget* launchRadio = nullptr;
     GtkWidget* saveRadio = nullptr;
     GtkWidget* directory = nullptr;
+    bool browsing = false;
 };
 
 void onBrowse(GtkButton*, gpointer data) {
     auto* widgets = static_cast<OptionsWidgets*>(data);
-    FolderChooser chooser;
-    StringBuffer folder;
-    if (chooser.chooseFolder(GTK_WINDOW(widgets->dialog), kFolderChooserTitle, folder)) {
-        gtk_entry_set_text(GTK_ENTRY(widgets->directory), folder.getString());
+    if (widgets->browsing) {
+        return;
     }
+    widgets->browsing = true;
+    runWhenIdle([widgets] {
+        FolderChooser chooser;
+        StringBuffer folder;
+        if (chooser.chooseFolder(GTK_WINDOW(widgets->dialog), kFolderChooserTitle, folder)) {
+            gtk_entry_set_text(GTK_ENTRY(widgets->directory), folder.getString());
+        }
+        widgets->browsing = false;
+    });
 }
 
 // Escape is the cancel command here, as in every dialog with a Cancel button.

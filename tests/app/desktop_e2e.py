@@ -1,0 +1,353 @@
+#!/usr/bin/python3
+"""End-to-end test of the desktop program under a virtual display.
+
+Runs build/pagewing under Xvfb with a session bus, drives its dialogs through
+the accessibility bus (AT-SPI), and checks what reaches the user:
+
+1. the URL of a page served on 127.0.0.1 is typed, Create Email is pressed, and
+   the user's handler for message/rfc822 (a recorder set up in mimeapps.list of
+   a temporary HOME) receives wpx.eml in the temporary directory, a message with
+   the page and its image;
+2. Options switches the action to saving and sets the directory, the status
+   line says so, Create Email opens the Save dialog, a name without extension
+   is given, and the message lands in that directory as <name>.eml.
+
+A screenshot of the main dialog is kept under the build directory.
+
+Usage: desktop_e2e.py PAGEWING ARTIFACT_DIR
+"""
+
+import email
+import email.policy
+import http.server
+import os
+import pathlib
+import shutil
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+WORKING = "Working... PLEASE WAIT..."
+MAIN_TITLE = "Pagewing!     courtesy of Vantrel Software, Inc.  "
+SAVE_LABEL = "Create Email Action: Save Email to File"
+LAUNCH_LABEL = "Create Email Action: Launch Outlook Express"
+
+# A 1x1 PNG.
+PIXEL = bytes.fromhex(
+    "89504e470d0a1a0a0000000d4948445200000001000000010806000000"
+    "1f15c4890000000d49444154789c63f8cfc0f01f0005000201a5f6f5e10000000049454e44ae426082")
+PAGE = ("<html><head><title>Loopback page</title></head><body>"
+        "<h1>Hello from 127.0.0.1</h1><img src=\"pixel.png\">"
+        "<script>document.write('no')</script></body></html>")
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+def wait_until(predicate, seconds, what):
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        value = predicate()
+        if value:
+            return value
+        time.sleep(0.2)
+    raise Failure("timed out waiting for " + what)
+
+
+# --- the page server ----------------------------------------------------------------
+
+def start_server(site):
+    class Handler(http.server.SimpleHTTPRequestHandler):
+        def __init__(self, *args, **kwargs):
+            super().__init__(*args, directory=str(site), **kwargs)
+
+        def log_message(self, *args):
+            pass
+
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    return server
+
+
+# --- AT-SPI helpers -----------------------------------------------------------------
+
+def atspi():
+    import gi
+    gi.require_version("Atspi", "2.0")
+    from gi.repository import Atspi
+    return Atspi
+
+
+def walk(node, depth=0):
+    if node is None or depth > 40:
+        return
+    yield node
+    try:
+        count = node.get_child_count()
+    except Exception:
+        return
+    for index in range(count):
+        try:
+            child = node.get_child_at_index(index)
+        except Exception:
+            continue
+        yield from walk(child, depth + 1)
+
+
+def application(pid):
+    Atspi = atspi()
+    desktop = Atspi.get_desktop(0)
+    for index in range(desktop.get_child_count()):
+        app = desktop.get_child_at_index(index)
+        try:
+            if app is not None and app.get_process_id() == pid:
+                return app
+        except Exception:
+            continue
+    return None
+
+
+def showing(node):
+    Atspi = atspi()
+    try:
+        return node.get_state_set().contains(Atspi.StateType.SHOWING)
+    except Exception:
+        return False
+
+
+def find(root, role=None, name=None, only_showing=True):
+    for node in walk(root):
+        try:
+            if role is not None and node.get_role_name() != role:
+                continue
+            if name is not None and node.get_name() != name:
+                continue
+        except Exception:
+            continue
+        if only_showing and not showing(node):
+            continue
+        return node
+    return None
+
+
+def window(pid, title):
+    def found():
+        app = application(pid)
+        if app is None:
+            return None
+        for index in range(app.get_child_count()):
+            child = app.get_child_at_index(index)
+            if child is not None and child.get_name() == title and showing(child):
+                return child
+        return None
+    try:
+        return wait_until(found, 30, "the window " + repr(title))
+    except Failure:
+        app = application(pid)
+        seen = []
+        if app is not None:
+            for index in range(app.get_child_count()):
+                child = app.get_child_at_index(index)
+                seen.append((child.get_role_name(), child.get_name(), showing(child)))
+        raise Failure("no window %r among %r" % (title, seen))
+
+
+def press(root, name, role="push button"):
+    button = wait_until(lambda: find(root, role, name), 10, "the button " + repr(name))
+    button.do_action(0)
+
+
+def type_into(node, text):
+    check(node.set_text_contents(text), "could not set the text " + repr(text))
+
+
+def status_line(dialog, candidates):
+    for node in walk(dialog):
+        try:
+            if node.get_role_name() == "label" and node.get_name() in candidates:
+                return node.get_name()
+        except Exception:
+            continue
+    return None
+
+
+# --- the checks ---------------------------------------------------------------------
+
+def check_message(path, base):
+    raw = pathlib.Path(path).read_bytes()
+    check(b"\r\n" in raw, "the message has no CR LF line ends")
+    message = email.message_from_bytes(raw, policy=email.policy.default)
+    check(message.get_content_type() == "multipart/related", "root is " + message.get_content_type())
+    check(message["X-Unsent"] == "1", "X-Unsent is missing")
+    check(message["Subject"] == "Loopback page", "Subject is %r" % message["Subject"])
+    parts = list(message.iter_parts())
+    html = [p for p in parts if p.get_content_type() == "text/html"]
+    images = [p for p in parts if p.get_content_type() == "image/png"]
+    check(len(html) == 1 and len(images) == 1, "parts: %r" % [p.get_content_type() for p in parts])
+    body = html[0].get_content()
+    check("Hello from 127.0.0.1" in body, "the page text is missing")
+    check("document.write" not in body, "the script was kept")
+    content_id = images[0]["Content-ID"].strip("<>")
+    check("cid:" + content_id in body, "the image is not referenced by its content-id")
+    check(images[0].get_content() == PIXEL, "the image bytes differ from the served file")
+    check(html[0]["Content-Location"] == base + "page.html",
+          "Content-Location of the page: %r" % html[0]["Content-Location"])
+
+
+def run_program(pagewing, env):
+    child_env = dict(env)
+    # GTK and fontconfig keep caches until exit; the program's own code is
+    # checked for leaks by the unit tests.
+    child_env["ASAN_OPTIONS"] = "detect_leaks=0:abort_on_error=1"
+    return subprocess.Popen([pagewing], env=child_env, stdout=subprocess.PIPE,
+                            stderr=subprocess.STDOUT)
+
+
+def finish(process, seconds=30):
+    try:
+        output, _ = process.communicate(timeout=seconds)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        output, _ = process.communicate()
+        raise Failure("the program did not end: " + output.decode(errors="replace"))
+    check(process.returncode == 0,
+          "exit status %d: %s" % (process.returncode, output.decode(errors="replace")))
+
+
+def install_open_browser(home):
+    """A running Firefox as its session file shows it, so the list has pages."""
+    sessions = pathlib.Path(__file__).resolve().parent.parent / "data" / "app" / "sessions"
+    profile = home / ".mozilla" / "firefox" / "e2e.default"
+    (profile / "sessionstore-backups").mkdir(parents=True)
+    (home / ".mozilla" / "firefox" / "profiles.ini").write_text(
+        "[Profile0]\nName=default\nIsRelative=1\nPath=e2e.default\n")
+    shutil.copyfile(sessions / "firefox-recovery.jsonlz4",
+                    profile / "sessionstore-backups" / "recovery.jsonlz4")
+    lines = (sessions / "expected.txt").read_text().split("# chromium-Session")[0].split("\n")
+    return [line for line in lines if line.startswith("http")]
+
+
+def screenshot(dialog, path, env):
+    Atspi = atspi()
+    box = dialog.get_extents(Atspi.CoordType.SCREEN)
+    subprocess.run(["import", "-window", "root", "-crop",
+                    "%dx%d+%d+%d" % (box.width, box.height, box.x, box.y), "+repage", str(path)],
+                   check=True, env=env)
+
+
+def inner(pagewing, artifacts):
+    with tempfile.TemporaryDirectory(prefix="pw-e2e-") as scratch:
+        root = pathlib.Path(scratch)
+        home, config, data, temp, site, saved = (root / n for n in
+                                                 ("home", "config", "data", "tmp", "site", "saved"))
+        for folder in (home, config, data / "applications", temp, site, saved):
+            folder.mkdir(parents=True)
+        (site / "page.html").write_text(PAGE)
+        (site / "pixel.png").write_bytes(PIXEL)
+
+        record = root / "handler-record.txt"
+        handler = root / "record-handler.sh"
+        handler.write_text("#!/bin/sh\nprintf '%%s\\n' \"$1\" >> '%s'\n" % record)
+        handler.chmod(0o755)
+        (data / "applications" / "recorder.desktop").write_text(
+            "[Desktop Entry]\nType=Application\nName=Recorder\nExec=%s %%f\n"
+            "MimeType=message/rfc822;\n" % handler)
+        open_pages = install_open_browser(home)
+        (config / "mimeapps.list").write_text(
+            "[Default Applications]\nmessage/rfc822=recorder.desktop\n")
+
+        env = dict(os.environ, HOME=str(home), XDG_CONFIG_HOME=str(config),
+                   XDG_DATA_HOME=str(data), TMPDIR=str(temp), GTK_THEME="Adwaita",
+                   NO_AT_BRIDGE="0", GTK_A11Y="atspi", GDK_BACKEND="x11")
+        env.pop("GTK_MODULES", None)
+        server = start_server(site)
+        base = "http://127.0.0.1:%d/" % server.server_address[1]
+        try:
+            # 1. Launch the mail client with the temporary message.
+            process = run_program(pagewing, env)
+            dialog = window(process.pid, MAIN_TITLE)
+            check(status_line(dialog, [LAUNCH_LABEL]) == LAUNCH_LABEL, "the launch label is missing")
+            edit = wait_until(lambda: find(dialog, "text"), 10, "the edit box")
+            for page in open_pages:
+                wait_until(lambda: find(dialog, "table cell", page, only_showing=False), 10,
+                           "the open page " + page)
+            type_into(edit, base + "page.html")
+            time.sleep(0.5)
+            shot = pathlib.Path(artifacts) / "main-dialog.png"
+            screenshot(dialog, shot, env)
+            press(dialog, "Create Email")
+            finish(process)
+            lines = wait_until(lambda: record.exists() and record.read_text().split(), 20,
+                               "the mail handler")
+            check(lines == [str(temp / "wpx.eml")], "the handler received %r" % lines)
+            check_message(lines[0], base)
+
+            # 2. Switch to saving in Options, then save through the Save dialog.
+            process = run_program(pagewing, env)
+            dialog = window(process.pid, MAIN_TITLE)
+            press(dialog, "Options")
+            try:
+                options = window(process.pid, "Options")
+            except Failure:
+                if process.poll() is not None:
+                    raise Failure("the program ended (%d): %s" % (
+                        process.returncode, process.stdout.read().decode(errors="replace")))
+                raise
+            press(options, "Do not launch Outlook Express, just save the email to an EML file.",
+                  role="radio button")
+            type_into(wait_until(lambda: find(options, "text"), 10, "the directory box"),
+                      "  %s  " % saved)
+            press(options, "OK")
+            wait_until(lambda: status_line(dialog, [SAVE_LABEL]), 10, "the save label")
+            type_into(find(dialog, "text"), base + "page.html")
+            press(dialog, "Create Email")
+            chooser = window(process.pid, "Save As")
+            name = wait_until(lambda: find(chooser, "text"), 10, "the file name box")
+            type_into(name, "letter")
+            time.sleep(0.5)
+            press(chooser, "Save")
+            finish(process)
+            target = saved / "letter.eml"
+            check(target.exists(), "nothing was saved as %s: %r" % (target, list(saved.iterdir())))
+            check_message(target, base)
+            settings = (config / "pagewing" / "registry.ini").read_text()
+            check("Option=SaveEML" in settings and "DataDir=%s\n" % saved in settings,
+                  "settings: " + settings)
+            check(record.read_text().split() == lines, "the mail handler ran again")
+        finally:
+            server.shutdown()
+    print("desktop end-to-end test passed; screenshot: %s" % shot)
+
+
+def main():
+    if len(sys.argv) == 4 and sys.argv[1] == "--inner":
+        try:
+            inner(sys.argv[2], sys.argv[3])
+        except Failure as failure:
+            print("FAILED:", failure)
+            sys.exit(1)
+        return
+    if len(sys.argv) != 3:
+        sys.exit(__doc__)
+    pagewing, artifacts = sys.argv[1], sys.argv[2]
+    missing = [tool for tool in ("xvfb-run", "dbus-run-session", "import") if not shutil.which(tool)]
+    if missing:
+        print("SKIPPED: missing " + ", ".join(missing))
+        sys.exit(77)
+    os.makedirs(artifacts, exist_ok=True)
+    command = ["xvfb-run", "-a", "-s", "-screen 0 1024x768x24", "dbus-run-session", "--",
+               "/usr/bin/python3", os.path.abspath(__file__), "--inner", pagewing, artifacts]
+    result = subprocess.run(command, timeout=300)
+    sys.exit(result.returncode)
+
+
+if __name__ == "__main__":
+    main()
