@@ -293,6 +293,16 @@ def inner(pagewing, artifacts):
             # 2. Switch to saving in Options, then save through the Save dialog.
             process = run_program(pagewing, env)
             dialog = window(process.pid, MAIN_TITLE)
+            # Cancel stores nothing, whatever was chosen.
+            press(dialog, "Options")
+            options = window(process.pid, "Options")
+            press(options, "Do not launch Outlook Express, just save the email to an EML file.",
+                  role="radio button")
+            press(options, "Cancel")
+            wait_until(lambda: application(process.pid) is not None and
+                       find(application(process.pid), "dialog", "Options") is None, 10,
+                       "the Options dialog to close")
+            check(status_line(dialog, [LAUNCH_LABEL]) == LAUNCH_LABEL, "Cancel changed the action")
             press(dialog, "Options")
             try:
                 options = window(process.pid, "Options")
