@@ -48,7 +48,9 @@ public:
             errno = ENOENT;
             return FileHandle();
         }
-        FileHandle file(::open(path, O_RDONLY | O_CLOEXEC));
+        // Non-blocking, so that a named pipe without a writer cannot hang the
+        // open; reads block again as usual.
+        FileHandle file(::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
         if (!file.isOpen()) {
             return file;
         }
@@ -56,6 +58,11 @@ public:
         if (::fstat(file.get(), &info) == 0 && S_ISDIR(info.st_mode)) {
             file.close();
             errno = EISDIR;
+            return file;
+        }
+        const int flags = ::fcntl(file.get(), F_GETFL);
+        if (flags >= 0) {
+            ::fcntl(file.get(), F_SETFL, flags & ~O_NONBLOCK);
         }
         return file;
     }

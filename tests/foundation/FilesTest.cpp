@@ -426,6 +426,18 @@ TEST(CreateFromFile, FileUrlsAndDriveLetters) {
     }
 }
 
+TEST(CreateFromFile, ANamedPipeDoesNotBlock) {
+    TempDir dir;
+    const std::string pipe = dir.file("pipe");
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    std::unique_ptr<StringBuffer> text(StringBuffer::createFromFile(pipe.c_str(), nullptr));
+    ASSERT_NE(text, nullptr);
+    EXPECT_EQ(text->getSize(), 0);
+    DataBuffer data;
+    EXPECT_TRUE(data.loadFile(pipe.c_str(), nullptr));
+    EXPECT_EQ(data.getSize(), 0U);
+}
+
 TEST(CreateFromFile, MissingFileAndOverlongPath) {
     TempDir dir;
     const std::string missing = dir.file("missing.htm");
