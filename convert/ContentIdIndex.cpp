@@ -37,10 +37,9 @@ bool ContentIdIndex::stillMatches(const ExtPtrArray& resources, int position,
     return position < resources.getSize() && foldAscii(entryName(resources, position)) == key;
 }
 
-int ContentIdIndex::find(const void* owner, const ExtPtrArray& resources, const char* url) {
+int ContentIdIndex::find(const void* owner, const ExtPtrArray& resources, const std::string& key) {
     MapIndex& index = m_maps[owner];
     catchUp(index, resources);
-    const std::string key = foldAscii(url);
     auto hit = index.byUrl.find(key);
     if (hit != index.byUrl.end() && stillMatches(resources, hit->second, key)) {
         return hit->second;
@@ -53,6 +52,17 @@ int ContentIdIndex::find(const void* owner, const ExtPtrArray& resources, const 
     catchUp(index, resources);
     hit = index.byUrl.find(key);
     return hit != index.byUrl.end() ? hit->second : -1;
+}
+
+void ContentIdIndex::noteAppended(const void* owner, const ExtPtrArray& resources,
+                                  std::string foldedUrl) {
+    MapIndex& index = m_maps[owner];
+    if (index.indexed + 1 != resources.getSize()) {
+        catchUp(index, resources);
+        return;
+    }
+    index.byUrl.emplace(std::move(foldedUrl), index.indexed);
+    ++index.indexed;
 }
 
 const std::string* ContentIdIndex::sharedContentId(const std::string& key) const {

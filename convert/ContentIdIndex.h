@@ -13,9 +13,11 @@ class ExtPtrArray;
 // on the next lookup, and a map that shrank or changed is indexed afresh.
 class ContentIdIndex {
 public:
-    // The index in resources of the first entry whose name equals url without
-    // regard to ASCII case; -1 when there is none.
-    int find(const void* owner, const ExtPtrArray& resources, const char* url);
+    // The index in resources of the first entry whose name, folded, equals
+    // foldedUrl (see foldAscii); -1 when there is none.
+    int find(const void* owner, const ExtPtrArray& resources, const std::string& foldedUrl);
+    // The entry just appended to resources is named foldedUrl.
+    void noteAppended(const void* owner, const ExtPtrArray& resources, std::string foldedUrl);
 
     // The content-id shared for a resource key; null when none was given yet.
     const std::string* sharedContentId(const std::string& key) const;

@@ -3,6 +3,9 @@
 #include "foundation/ExtPtrArray.h"
 #include "foundation/StringBuffer.h"
 
+#include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -69,7 +72,11 @@ void restorePlaceholders(StringBuffer& html, const char* placeholder, const ExtP
         return;
     }
     const int placeholderLength = static_cast<int>(std::strlen(placeholder));
-    StringBuffer out(static_cast<int>(std::strlen(text)) + 1);
+    int64_t restoredSize = static_cast<int64_t>(std::strlen(text)) + 1;
+    for (int index = 0; index < blocks.getSize(); ++index) {
+        restoredSize += static_cast<const StringBuffer*>(blocks.elementAt(index))->getSize();
+    }
+    StringBuffer out(static_cast<int>(std::min<int64_t>(restoredSize, INT_MAX)));
     const char* cursor = text;
     for (int index = 0; index < blocks.getSize() && hit != nullptr; ++index) {
         out.appendBytes(cursor, distance(cursor, hit));
@@ -79,4 +86,56 @@ void restorePlaceholders(StringBuffer& html, const char* placeholder, const ExtP
     }
     out.append(cursor);
     html.setSb(out);
+}
+
+int replaceEvery(StringBuffer& text, const char* find, const char* replacement) {
+    if (find == nullptr || *find == 0) {
+        return 0;
+    }
+    const size_t findLength = std::strlen(find);
+    const char* start = text.getString();
+    const char* end = start + text.getSize();
+    int count = 0;
+    for (const char* hit = static_cast<const char*>(
+             memmem(start, static_cast<size_t>(end - start), find, findLength));
+         hit != nullptr;
+         hit = static_cast<const char*>(memmem(
+             hit + findLength, static_cast<size_t>(end - hit) - findLength, find, findLength))) {
+        ++count;
+    }
+    if (count == 0) {
+        return 0;
+    }
+    const int replacementLength =
+        replacement != nullptr ? static_cast<int>(std::strlen(replacement)) : 0;
+    const int64_t resultSize =
+        static_cast<int64_t>(text.getSize()) +
+        static_cast<int64_t>(count) * (replacementLength - static_cast<int64_t>(findLength));
+    StringBuffer out(static_cast<int>(std::min<int64_t>(resultSize + 1, INT_MAX)));
+    const char* cursor = start;
+    for (int i = 0; i < count; ++i) {
+        const char* hit = static_cast<const char*>(
+            memmem(cursor, static_cast<size_t>(end - cursor), find, findLength));
+        out.appendBytes(cursor, static_cast<int>(hit - cursor));
+        out.appendBytes(replacement, replacementLength);
+        cursor = hit + findLength;
+    }
+    out.appendBytes(cursor, static_cast<int>(end - cursor));
+    text.clear();
+    text.appendBytes(out.getString(), out.getSize());
+    return count;
+}
+
+void appendGrowing(StringBuffer& out, const char* bytes, int count) {
+    if (count <= 0) {
+        return;
+    }
+    if (out.getCapacity() - out.getSize() <= count) {
+        out.reserve(std::max(count, out.getSize()) + 1);
+    }
+    out.appendBytes(bytes, count);
+}
+
+void appendGrowing(StringBuffer& out, const StringBuffer& text) {
+    appendGrowing(out, text.getString(), text.getSize());
 }

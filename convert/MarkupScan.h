@@ -29,3 +29,13 @@ void scanBlocks(StringBuffer& html, const char* startMarker, const char* endMark
 // occurrences of placeholder, in one pass; placeholders beyond the last
 // block stay. Text inside a restored block is never taken for a placeholder.
 void restorePlaceholders(StringBuffer& html, const char* placeholder, const ExtPtrArray& blocks);
+
+// replaceAll in one pass with the result's size known beforehand, so that a
+// large text is copied once (the buffer's own growth is capped per step).
+// Byte-wise and case-sensitive like replaceAll; returns the number replaced.
+int replaceEvery(StringBuffer& text, const char* find, const char* replacement);
+
+// Appends count bytes, growing out to at least twice its size when it is
+// full, so that a pass whose output outgrows its input stays linear.
+void appendGrowing(StringBuffer& out, const char* bytes, int count);
+void appendGrowing(StringBuffer& out, const StringBuffer& text);

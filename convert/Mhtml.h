@@ -141,13 +141,13 @@ private:
     void recordInsertedStyleSheet(int at, int length);
     void forgetInsertedStyleSheets();
     void resolveCssValue(const char* value, StringBuffer& out);
-    std::string resourceKey(const char* url);
+    std::string resourceKey(const char* url, const std::string& folded);
     void forgetContentIds(const MhtmlContext* context);
     void forgetAllContentIds();
     void refuseLocalRead(const char* url);
     DiagnosticLog* cleanTagLog() const;
-    void runPass(StringBuffer& html, const char* prefix, const char* attribute,
-                 TagCapture capture, void (Mhtml::*rewrite)(FoundTag&, StringBuffer&));
+    void runPass(StringBuffer& html, const char* prefix, const char* attribute, TagCapture capture,
+                 void (Mhtml::*rewrite)(FoundTag&, StringBuffer&));
     void rewriteSourceTag(FoundTag& tag, StringBuffer& out, bool isScript);
     void rewriteFrameTag(FoundTag& tag, StringBuffer& out);
     void rewriteImageTag(FoundTag& tag, StringBuffer& out);

@@ -82,7 +82,7 @@ void Mhtml::normaliseTags(StringBuffer& html) {
     }
     html.trim();
     for (const auto& tagCase : kTagCases) {
-        html.replaceAll(tagCase[0], tagCase[1]);
+        replaceEvery(html, tagCase[0], tagCase[1]);
     }
 }
 
@@ -141,7 +141,7 @@ void Mhtml::extractScripts(StringBuffer& html, ExtPtrArray& scripts) {
 
 void Mhtml::restoreScripts(StringBuffer& html, ExtPtrArray& scripts) {
     if (scriptsOff()) {
-        html.replaceAll(kScriptPlaceholder, "");
+        replaceEvery(html, kScriptPlaceholder, "");
     } else {
         restorePlaceholders(html, kScriptPlaceholder, scripts);
     }
@@ -158,7 +158,7 @@ void Mhtml::removeComments(StringBuffer& html) {
 
 void Mhtml::unwrapNoscript(StringBuffer& html) {
     for (const char* tag : kNoscriptTags) {
-        html.replaceAll(tag, "");
+        replaceEvery(html, tag, "");
     }
 }
 

@@ -60,7 +60,7 @@ void keepInsideStyleElement(StringBuffer& css) {
     StringBuffer out(css.getSize() + 16);
     const char* cursor = text;
     for (; hit != nullptr; hit = findNoCase(cursor, "</style")) {
-        out.appendBytes(cursor, static_cast<int>(hit - cursor) + 1);
+        appendGrowing(out, cursor, static_cast<int>(hit - cursor) + 1);
         out.append("\\/");
         cursor = hit + 2;
     }
@@ -288,17 +288,19 @@ void Mhtml::rewriteRollovers(StringBuffer& html) {
         if (!scanner.seekTo("<a")) {
             break;
         }
-        out.appendBytes(text + before, scanner.pos + 2 - before);
+        appendGrowing(out, text + before, scanner.pos + 2 - before);
         scanner.pos += 2;
         StringBuffer rest;
         scanner.captureUntilCharQuoted('>', rest);
         if (rest.containsNoCase("onmouseover")) {
-            rebuildRollover(rest, out);
+            StringBuffer rebuilt(rest.getSize() + 64);
+            rebuildRollover(rest, rebuilt);
+            appendGrowing(out, rebuilt);
         } else {
-            out.appendSb(rest);
+            appendGrowing(out, rest);
         }
     }
-    out.append(text + scanner.pos);
+    appendGrowing(out, text + scanner.pos, scanner.text.getSize() - scanner.pos);
     html.setSb(out);
 }
 
@@ -352,8 +354,8 @@ void Mhtml::rewriteLinkTags(StringBuffer& html) {
 void Mhtml::rewriteLinkElement(FoundTag& tag, StringBuffer& out) {
     StringBuffer cleaned;
     cleaned.setSb(tag.cleaned);
-    cleaned.replaceAll("\"\\\"", "\"");
-    cleaned.replaceAll("\\\"\"", "\"");
+    replaceEvery(cleaned, "\"\\\"", "\"");
+    replaceEvery(cleaned, "\\\"\"", "\"");
     StringBuffer type;
     getAttributeValue(cleaned.getString(), "TYPE", type);
     if (type.getSize() == 0) {
@@ -510,7 +512,7 @@ bool Mhtml::fetchStyleSheet(const char* url, StringBuffer& out, const char* medi
     {
         StyleSheetScope scope(*this, url);
         extractStyleBlocks(css, blocks, false);
-        css.replaceAll("<vantrel_style>", "");
+        replaceEvery(css, "<vantrel_style>", "");
         rewriteCssBackgrounds(css);
     }
     keepInsideStyleElement(css);

@@ -120,14 +120,15 @@ void Mhtml::contentIdFor(const char* url, StringBuffer& out) {
         return;
     }
     MhtmlContext& context = currentContext();
-    const int known = m_contentIdIndex.find(&context, context.m_resources, url);
+    std::string folded = ContentIdIndex::foldAscii(url);
+    const int known = m_contentIdIndex.find(&context, context.m_resources, folded);
     if (known >= 0) {
         out.setString(static_cast<StringPair*>(context.m_resources.elementAt(known))->getValue());
         return;
     }
     // A resource that another document of this conversion already named
     // keeps its content-id, so that it travels as one part.
-    const std::string key = resourceKey(url);
+    const std::string key = resourceKey(url, folded);
     StringBuffer contentId;
     if (const std::string* shared = m_contentIdIndex.sharedContentId(key)) {
         contentId.setString(shared->c_str());
@@ -136,16 +137,17 @@ void Mhtml::contentIdFor(const char* url, StringBuffer& out) {
         m_contentIdIndex.shareContentId(key, contentId.getString());
     }
     context.m_resources.appendObject(new StringPair(url, contentId.getString()));
+    m_contentIdIndex.noteAppended(&context, context.m_resources, std::move(folded));
     out.setSb(contentId);
 }
 
 // Relative references (local mode) name different files from different
 // directories, so the working directory is part of their identity.
-std::string Mhtml::resourceKey(const char* url) {
-    std::string key = ContentIdIndex::foldAscii(url);
+std::string Mhtml::resourceKey(const char* url, const std::string& folded) {
     if (isAbsoluteReference(url) || url[0] == '/') {
-        return key;
+        return folded;
     }
+    std::string key = folded;
     char directory[4096];
     key.push_back('\0');
     if (getcwd(directory, sizeof directory) != nullptr) {
@@ -198,14 +200,14 @@ void Mhtml::rewriteCssBackgrounds(StringBuffer& text) {
     const char* source = text.getString();
     const char* hit = findNoCase(source, kBackgroundImage);
     if (hit == nullptr) {
-        text.replaceAll(kHandledMarker, kBackgroundImage);
+        replaceEvery(text, kHandledMarker, kBackgroundImage);
         return;
     }
     const int propertyLength = static_cast<int>(std::strlen(kBackgroundImage));
     StringBuffer out(static_cast<int>(std::strlen(source)) + 1);
     const char* cursor = source;
     for (int handled = 0; hit != nullptr && handled < kMaxCssBackgrounds; ++handled) {
-        out.appendBytes(cursor, static_cast<int>(hit - cursor));
+        appendGrowing(out, cursor, static_cast<int>(hit - cursor));
         out.append(kHandledMarker);
         cursor = hit + propertyLength;
         const char* p = skipCssSpace(cursor);
@@ -221,15 +223,15 @@ void Mhtml::rewriteCssBackgrounds(StringBuffer& text) {
                 resolveCssValue(address.getString(), resolved);
                 StringBuffer contentId;
                 contentIdFor(resolved.getString(), contentId);
-                out.appendBytes(cursor, static_cast<int>(value - cursor));
+                appendGrowing(out, cursor, static_cast<int>(value - cursor));
                 out.append("cid:");
-                out.appendSb(contentId);
+                appendGrowing(out, contentId);
                 cursor = value + length;
             }
         }
         hit = findNoCase(cursor, kBackgroundImage);
     }
-    out.append(cursor);
+    appendGrowing(out, cursor, static_cast<int>(std::strlen(cursor)));
     text.setSb(out);
-    text.replaceAll(kHandledMarker, kBackgroundImage);
+    replaceEvery(text, kHandledMarker, kBackgroundImage);
 }

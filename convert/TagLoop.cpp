@@ -1,5 +1,6 @@
 #include "TagLoop.h"
 
+#include "convert/MarkupScan.h"
 #include "mime/HtmlTags.h"
 #include "mime/ParseEngine.h"
 
@@ -53,7 +54,7 @@ void runTagLoop(StringBuffer& html, const TagLoopSettings& settings, const TagHa
         if (!scanner.seekTo(settings.prefix)) {
             break;
         }
-        out.appendBytes(text + before, scanner.pos - before);
+        appendGrowing(out, text + before, scanner.pos - before);
         FoundTag tag;
         captureTag(scanner, settings.capture, tag.found);
         if (scanner.current() == '>') {
@@ -64,9 +65,11 @@ void runTagLoop(StringBuffer& html, const TagLoopSettings& settings, const TagHa
         if (settings.attribute != nullptr) {
             getAttributeValue(tag.cleaned.getString(), settings.attribute, tag.value);
         }
-        handler(tag, out);
+        StringBuffer replacement(tag.found.getSize() + 64);
+        handler(tag, replacement);
+        appendGrowing(out, replacement);
     }
-    out.append(text + scanner.pos);
+    appendGrowing(out, text + scanner.pos, scanner.text.getSize() - scanner.pos);
     html.setSb(out);
 }
 

@@ -5,6 +5,18 @@
 #include <new>
 #include <stdexcept>
 
+namespace {
+
+// Fixed steps alone would copy a body that arrives in small pieces once per
+// 20000 bytes, quadratic in its size; a block never grows by less than half
+// of what it already holds.
+uint64_t withProportionalGrowth(uint32_t size, uint64_t stepped) {
+    const uint64_t proportional = static_cast<uint64_t>(size) + size / 2;
+    return stepped > proportional ? stepped : proportional;
+}
+
+} // namespace
+
 DataBuffer::~DataBuffer() {
     std::free(m_data);
 }
@@ -36,7 +48,8 @@ void DataBuffer::appendByte(unsigned char byte) {
         if (m_size + 1U > kMaxSize) {
             throw std::length_error("DataBuffer: size limit exceeded");
         }
-        uint64_t newCapacity = static_cast<uint64_t>(m_size) + kGrowthStep;
+        uint64_t newCapacity =
+            withProportionalGrowth(m_size, static_cast<uint64_t>(m_size) + kGrowthStep);
         if (newCapacity > kMaxSize) {
             newCapacity = kMaxSize;
         }
@@ -62,8 +75,8 @@ void DataBuffer::append(const void* bytes, uint32_t count) {
             append(copy.m_data, count);
             return;
         }
-        uint64_t newCapacity =
-            count >= kGrowthStep ? needed : m_size + static_cast<uint64_t>(kGrowthStep);
+        uint64_t newCapacity = withProportionalGrowth(
+            m_size, count >= kGrowthStep ? needed : m_size + static_cast<uint64_t>(kGrowthStep));
         if (newCapacity > kMaxSize) {
             newCapacity = kMaxSize;
         }

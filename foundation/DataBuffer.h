@@ -8,9 +8,9 @@ class DiagnosticLog;
 // images, converted text).
 //
 // Contract: data() is null until something is stored. Growth is in steps of
-// at least 20000 bytes so that bodies arriving in small pieces are copied
-// rarely. Sizes never pass 2^31 - 1 bytes: an append that would throws
-// std::length_error and leaves the buffer as it was.
+// at least 20000 bytes and at least half the bytes held, so that bodies
+// arriving in small pieces are copied rarely. Sizes never pass 2^31 - 1 bytes: an append that would
+// throws std::length_error and leaves the buffer as it was.
 class DataBuffer {
 public:
     DataBuffer() = default;

@@ -170,3 +170,23 @@ TEST(StringPairBuffers, CreatedOnlyForNonEmptyTexts) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(DataBufferGrowth, LargeBodiesInSmallPiecesGrowProportionally) {
+    DataBuffer buffer;
+    std::vector<unsigned char> piece(8191, 0x42);
+    int enlargements = 0;
+    uint32_t capacity = 0;
+    for (int i = 0; i < 12800; ++i) { // about 100 MiB
+        buffer.append(piece.data(), static_cast<uint32_t>(piece.size()));
+        if (buffer.getCapacity() != capacity) {
+            capacity = buffer.getCapacity();
+            ++enlargements;
+        }
+    }
+    EXPECT_EQ(buffer.getSize(), 12800U * 8191U);
+    EXPECT_LT(enlargements, 40);
+}
+
+} // namespace
