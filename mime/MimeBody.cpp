@@ -10,12 +10,11 @@ BodyEncoding encodingFromName(const char* name) {
     if (name == nullptr) {
         return BodyEncoding::None;
     }
-    StringBuffer trimmed(name);
-    trimmed.trim();
-    if (trimmed.equalsNoCase("base64")) {
+    const StringBuffer given(name);
+    if (given.equalsNoCase("base64")) {
         return BodyEncoding::Base64;
     }
-    if (trimmed.equalsNoCase("quoted-printable")) {
+    if (given.equalsNoCase("quoted-printable")) {
         return BodyEncoding::QuotedPrintable;
     }
     return BodyEncoding::None;

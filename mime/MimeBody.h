@@ -8,8 +8,8 @@ class StringBuffer;
 // How a body's bytes are written out.
 enum class BodyEncoding { None = 0, QuotedPrintable = 1, Base64 = 2 };
 
-// "base64" and "quoted-printable" (any letter case, surrounding blanks
-// ignored) name an encoding; every other name, and null, means None.
+// "base64" and "quoted-printable" (in any letter case) name an encoding;
+// every other name, blanks around it included, and null mean None.
 BodyEncoding encodingFromName(const char* name);
 
 // The content of one MIME entity: an own copy of the unencoded bytes and the

@@ -176,6 +176,34 @@ TEST(TransferEncoding, SetsFieldKindAndCachedValue) {
     }
 }
 
+TEST(TransferEncoding, OnlyTheExactNamesSetAnEncoding) {
+    const std::pair<const char*, BodyEncoding> cases[] = {
+        {"base64", BodyEncoding::Base64},
+        {"bAsE64", BodyEncoding::Base64},
+        {"QUOTED-PRINTABLE", BodyEncoding::QuotedPrintable},
+        {" base64", BodyEncoding::None},
+        {"base64 ", BodyEncoding::None},
+        {"\tquoted-printable", BodyEncoding::None},
+        {"quoted-printable\r\n", BodyEncoding::None},
+        {"base64;", BodyEncoding::None},
+        {"", BodyEncoding::None},
+        {nullptr, BodyEncoding::None},
+    };
+    for (const auto& [name, kind] : cases) {
+        const std::string shown = name != nullptr ? name : "(null)";
+        EXPECT_EQ(encodingFromName(name), kind) << shown;
+        MimeMessage2 part;
+        part.setBodyBytes("abc", 3, "base64");
+        part.setBodyBytes("abc", 3, name);
+        const BodyEncoding kept = name != nullptr ? kind : BodyEncoding::Base64;
+        EXPECT_EQ(part.body.encodingKind, kept) << shown;
+        if (name != nullptr) {
+            part.setTransferEncoding(name);
+            EXPECT_EQ(part.body.encodingKind, kind) << shown;
+        }
+    }
+}
+
 TEST(TransferEncoding, CachedValueIsRefreshedFromTheField) {
     MimeMessage2 part;
     part.setTransferEncoding(" base64 ; x");
