@@ -182,17 +182,19 @@ void MimeMessage2::getHeaderField(const char* name, StringBuffer& out) const {
     if (name == nullptr) {
         return;
     }
-    // Only the value is decoded, never what out held before.
-    StringBuffer value;
-    header.getFieldValue(name, value);
+    const int sizeBefore = out.getSize();
+    header.getFieldValue(name, out);
+    if (out.getSize() == sizeBefore) {
+        return; // no such field: out stays as it was
+    }
+    // The decoders run over the whole of out, what it held before included.
     const ContentCoding coding;
-    if (value.containsNoCase("?B?")) {
-        coding.decodeWordsB(value, nullptr);
+    if (out.containsNoCase("?B?")) {
+        coding.decodeWordsB(out, nullptr);
     }
-    if (value.containsNoCase("?Q?")) {
-        coding.decodeWordsQ(value, nullptr);
+    if (out.containsNoCase("?Q?")) {
+        coding.decodeWordsQ(out, nullptr);
     }
-    out.appendSb(value);
 }
 
 void MimeMessage2::setBodyFromSb(const StringBuffer& text) {

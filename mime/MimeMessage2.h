@@ -40,7 +40,8 @@ public:
 
     // A blank value removes the field; a null name does nothing.
     void setHeaderField(const char* name, const char* value);
-    // Appends the first such field's value with its encoded words decoded.
+    // Appends the first such field's value, then decodes the encoded words
+    // of out (also those it held before); nothing when there is no field.
     void getHeaderField(const char* name, StringBuffer& out) const;
 
     void setBodyFromSb(const StringBuffer& text);
