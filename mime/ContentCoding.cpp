@@ -351,11 +351,15 @@ bool isFoldBetweenWords(const char* text, int length) {
 
 void appendConvertedToUtf8(const std::string& charset, const char* decoded, int length,
                            const char* failureMessage, DataBuffer& result, DiagnosticLog* log) {
-    if (length <= 0) {
-        return;
+    // A word whose text gives no bytes still goes through the charset steps,
+    // so that an unknown charset is reported all the same.
+    if (decoded == nullptr || length < 0) {
+        length = 0;
     }
     if (strcasecmp(charset.c_str(), "utf-8") == 0) {
-        result.append(decoded, static_cast<uint32_t>(length));
+        if (length > 0) {
+            result.append(decoded, static_cast<uint32_t>(length));
+        }
         return;
     }
     CharsetConvert converter;
@@ -368,7 +372,7 @@ void appendConvertedToUtf8(const std::string& charset, const char* decoded, int 
         if (converted.getSize() > 0) {
             result.append(converted.getData(), converted.getSize());
         }
-    } else {
+    } else if (length > 0) {
         result.append(decoded, static_cast<uint32_t>(length));
     }
 }

@@ -317,4 +317,37 @@ TEST(DecodeWords, UnknownCharsetLogsAndFallsBack) {
     EXPECT_EQ(decodedB("=?x-bogus?B?YWJj?="), "abc");
 }
 
+TEST(DecodeWords, WordsThatDecodeToNothingStillNameTheirCharset) {
+    using Lines = std::vector<std::string>;
+    // The text is not empty, but none of its characters gives a byte: the
+    // charset is still looked at, and an unknown one is reported.
+    const Lines expectedQ = {"error: FROM Charset not recognized", "data: charset=x-bogus",
+                             "error: Invalid FROM Charset (7)"};
+    const Lines expectedB = {"error: FROM Charset not recognized", "data: charset=x-bogus",
+                             "error: Invalid FROM Charset (8)"};
+    struct Case {
+        const char* input;
+        bool bWord;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"[=?x-bogus?Q?\x01\x02?=]", false, "[]"},
+        {"[=?x-bogus?B?====?=]", true, "[]"},
+        {"[=?x-bogus?B?Y?=]", true, "[]"},
+    };
+    for (const Case& c : cases) {
+        RecordingLog log;
+        const std::string result = c.bWord ? decodedB(c.input, &log) : decodedQ(c.input, &log);
+        EXPECT_EQ(result, c.expected) << c.input;
+        EXPECT_EQ(log.lines(), c.bWord ? expectedB : expectedQ) << c.input;
+    }
+    // A word whose text is empty is only removed.
+    RecordingLog log;
+    EXPECT_EQ(decodedQ("[=?x-bogus?Q?"
+                       "?=]",
+                       &log),
+              "[]");
+    EXPECT_TRUE(log.lines().empty());
+}
+
 } // namespace
