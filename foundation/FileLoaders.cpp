@@ -60,14 +60,15 @@ void convertUtf16Text(StringBuffer& text) {
         if (!converter.fromUnicode(text.getString(), text.getSize(), converted, nullptr)) {
             return;
         }
-        // Room first, so that a result too large for a text buffer leaves the
-        // UTF-16 bytes in place.
-        const int size = static_cast<int>(converted.getSize());
-        if (size > text.getSize()) {
-            text.reserve(size - text.getSize());
+        // A result too large for a text buffer leaves the UTF-16 bytes in
+        // place; anything else replaces them in the same block, which grows
+        // as appending makes it grow.
+        if (converted.getSize() + 1ULL >
+            static_cast<unsigned long long>(StringBuffer::capacityLimit())) {
+            return;
         }
         text.clear();
-        text.appendBytes(converted.getData(), size);
+        text.appendBytes(converted.getData(), static_cast<int>(converted.getSize()));
     } catch (const std::exception&) {
         // The UTF-16 bytes stay.
     }

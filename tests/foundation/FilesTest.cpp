@@ -398,6 +398,43 @@ TEST(AppendFile, Utf16FilesBecomeUtf8) {
     }
 }
 
+TEST(AppendFile, ConvertedTextIsAppendedToTheClearedBuffer) {
+    // 200 CJK characters: 402 bytes of UTF-16 with the mark, 603 of UTF-8.
+    std::string file("\xFF\xFE", 2);
+    std::string expected("\xEF\xBB\xBF");
+    for (int i = 0; i < 200; ++i) {
+        file.append("\x2D\x4E", 2);
+        expected.append("\xE4\xB8\xAD");
+    }
+    TempDir dir;
+    const std::string path = dir.write("u.txt", file);
+    std::unique_ptr<StringBuffer> text(StringBuffer::createFromFile(path.c_str(), nullptr));
+    ASSERT_NE(text, nullptr);
+    EXPECT_EQ(content(*text), expected);
+    // The buffer of 402 + 200 bytes is cleared and the 603 bytes appended
+    // like appendBytes appends them: 603 + 602 bytes, and the increment is
+    // half of that.
+    EXPECT_EQ(text->getCapacity(), 603 + 602);
+    EXPECT_EQ(text->getGrowthIncrement(), (603 + 602) / 2);
+
+    // Text that fits keeps the block.
+    const std::string small = dir.write("s.txt", std::string("\xFF\xFE"
+                                                             "A\0",
+                                                             4));
+    std::unique_ptr<StringBuffer> fits(StringBuffer::createFromFile(small.c_str(), nullptr));
+    ASSERT_NE(fits, nullptr);
+    EXPECT_EQ(content(*fits), "\xEF\xBB\xBF"
+                              "A");
+    EXPECT_EQ(fits->getCapacity(), 4 + 200);
+
+    // A UTF-8 form too large for a text buffer leaves the UTF-16 bytes.
+    StringBuffer::setCapacityLimit(500);
+    std::unique_ptr<StringBuffer> kept(StringBuffer::createFromFile(path.c_str(), nullptr));
+    StringBuffer::setCapacityLimit(0);
+    ASSERT_NE(kept, nullptr);
+    EXPECT_EQ(content(*kept), file);
+}
+
 TEST(CreateFromFile, ReadsTheFileIntoANewBuffer) {
     TempDir dir;
     const std::string path = dir.write("page.htm", "<html>hi</html>");
