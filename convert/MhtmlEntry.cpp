@@ -107,10 +107,7 @@ bool loadPage(Mhtml& converter, const char* url, StringBuffer& out) {
     converter.setBaseAndRoot(pageUrl.getString());
     converter.currentContext().m_fromWeb = true;
 
-    // A proxy of blanks only is no proxy, as for every resource download.
-    StringBuffer proxy;
-    proxy.setSb(converter.m_proxy);
-    proxy.trim();
+    const StringBuffer& proxy = converter.m_proxy;
 
     ClientPtr client = openClient(converter, proxy);
     if (client == nullptr) {

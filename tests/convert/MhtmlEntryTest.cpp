@@ -396,6 +396,17 @@ TEST_F(ConvertUrl, WithAProxyThereIsNoSecondTry) {
     EXPECT_TRUE(m_run.converter.m_directAccess);
 }
 
+// The page's own fetch takes the proxy text as it stands: blanks are a
+// proxy, so there is no second try with the other access kind.
+TEST_F(ConvertUrl, AProxyOfBlanksIsStillAProxy) {
+    m_run.converter.m_proxy.setString("  ");
+    m_run.out.setString("kept");
+    EXPECT_FALSE(m_run.converter.convertUrl(m_server->url("/page.html").c_str(), m_run.out));
+    EXPECT_STREQ(m_run.out.getString(), "kept");
+    EXPECT_EQ(m_run.log.linesStartingWith("error: ").back(), "error: Failed to load Web page");
+    EXPECT_TRUE(m_run.converter.m_directAccess);
+}
+
 TEST_F(ConvertUrl, WithAProxyAnotherStatusIsReported) {
     // The test server answers a proxied request for a file it lacks with 404.
     m_run.converter.m_proxy.setString(("127.0.0.1:" + std::to_string(m_server->port())).c_str());
