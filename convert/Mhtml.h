@@ -141,7 +141,7 @@ private:
     void recordInsertedStyleSheet(int at, int length);
     void forgetInsertedStyleSheets();
     void resolveCssValue(const char* value, StringBuffer& out);
-    std::string resourceKey(const char* url, const std::string& folded);
+    std::string resourceKey(const char* url, const std::string& folded) const;
     void forgetContentIds(const MhtmlContext* context);
     void forgetAllContentIds();
     void refuseLocalRead(const char* url);
@@ -181,8 +181,9 @@ private:
     void forgetEmitted();
     void writeDump(const char* path, const StringBuffer& text);
 
-    // Mirrors m_emitted for lookups, plus the content-ids whose parts exist,
-    // so that a content-id shared between documents gets one part.
+    // Mirrors m_emitted for lookups, by resource (a relative address together
+    // with the directory it is read from), plus the content-ids whose parts
+    // exist, so that a content-id shared between documents gets one part.
     std::unordered_set<std::string> m_emittedUrls;
     std::unordered_set<std::string> m_emittedContentIds;
     // Frame documents being converted around the current document.

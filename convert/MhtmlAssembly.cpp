@@ -399,13 +399,16 @@ void Mhtml::convertFrame(const char* url, StringBuffer& document, MimeMessage2& 
     m_frameCount = std::max(started, reached);
 }
 
+// A relative address read from another directory names another file, whose
+// part the document's own content-id must find.
 bool Mhtml::alreadyEmitted(const char* url, const char* contentId) const {
-    return m_emittedUrls.count(url) > 0 || m_emittedContentIds.count(contentId) > 0;
+    return m_emittedUrls.count(resourceKey(url, url)) > 0 ||
+           m_emittedContentIds.count(contentId) > 0;
 }
 
 void Mhtml::markEmitted(const char* url, const char* contentId) {
     m_emitted.appendObject(new StringBuffer(url));
-    m_emittedUrls.insert(url);
+    m_emittedUrls.insert(resourceKey(url, url));
     m_emittedContentIds.insert(contentId);
 }
 

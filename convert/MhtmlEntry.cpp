@@ -90,20 +90,6 @@ void dropLeadingBinary(DataBuffer& body) {
     body.truncate(body.getSize() - cut);
 }
 
-// The response's charset without the quotes that a server may put around
-// it ("utf-8" in quotes is not a charset name any reader knows).
-void appendResponseCharset(const char* charset, StringBuffer& out) {
-    StringBuffer value(charset);
-    value.trim();
-    const char first = value.charAt(0);
-    if (value.getSize() >= 2 && (first == '"' || first == '\'') && value.lastChar() == first) {
-        value.shorten(1);
-        value.setString(value.getString() + 1);
-        value.trim();
-    }
-    out.appendSb(value);
-}
-
 bool loadPage(Mhtml& converter, const char* url, StringBuffer& out) {
     converter.resetContexts();
     logData(converter.m_log, "url", url);
@@ -121,10 +107,7 @@ bool loadPage(Mhtml& converter, const char* url, StringBuffer& out) {
     converter.setBaseAndRoot(pageUrl.getString());
     converter.currentContext().m_fromWeb = true;
 
-    // A proxy of blanks only is no proxy, as for every resource download.
-    StringBuffer proxy;
-    proxy.setSb(converter.m_proxy);
-    proxy.trim();
+    const StringBuffer& proxy = converter.m_proxy;
 
     ClientPtr client = openClient(converter, proxy);
     if (client == nullptr) {
@@ -159,7 +142,7 @@ bool loadPage(Mhtml& converter, const char* url, StringBuffer& out) {
     }
 
     dropLeadingBinary(body);
-    appendResponseCharset(client->getCharset(), converter.m_charset);
+    converter.m_charset.append(client->getCharset());
     StringBuffer html;
     html.appendBytes(body.getData(), static_cast<int>(body.getSize()));
     body.release();

@@ -143,7 +143,7 @@ void Mhtml::contentIdFor(const char* url, StringBuffer& out) {
 
 // Relative references (local mode) name different files from different
 // directories, so the working directory is part of their identity.
-std::string Mhtml::resourceKey(const char* url, const std::string& folded) {
+std::string Mhtml::resourceKey(const char* url, const std::string& folded) const {
     if (isAbsoluteReference(url) || url[0] == '/') {
         return folded;
     }

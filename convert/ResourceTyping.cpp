@@ -114,8 +114,6 @@ void partNameFor(const char* url, int index, const char* type, StringBuffer& out
     name.appendBytes(nameStart, static_cast<int>(nameEnd - nameStart));
     name.removeChar(';');
     name.removeChar('=');
-    // A quote would end the name parameter early and break the part's header.
-    name.removeChar('"');
     if (std::strncmp(type, "image", 5) == 0 && std::strchr(name.getString(), '.') == nullptr) {
         if (std::strcmp(type, "image/gif") == 0) {
             name.append(".gif");

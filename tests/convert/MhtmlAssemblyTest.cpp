@@ -324,6 +324,32 @@ TEST(Frames, AResourceSharedWithAFrameTravelsOnce) {
     }
 }
 
+// The same relative address in documents of different directories names
+// different files: each reference finds a part with its own file's bytes.
+TEST(Frames, TheSameRelativeAddressInAnotherDirectoryIsAnotherPart) {
+    TempDir dir;
+    dir.write("img/a.gif", kGif + "page");
+    dir.write("sub/img/a.gif", kGif + "frame");
+    dir.write("page.htm", "<frameset><frame src=\"sub/f.htm\"><noframes>"
+                          "<img src=\"img/a.gif\"></noframes></frameset>");
+    dir.write("sub/f.htm", "<img src=\"img/a.gif\">");
+    DialogConverter run;
+    const ReadMessage message = run.convert(dir.file("page.htm"));
+    ASSERT_EQ(message.parts.size(), 4u);
+    const struct {
+        size_t part;
+        std::string image;
+    } documents[] = {{0u, kGif + "page"}, {2u, kGif + "frame"}};
+    for (const auto& document : documents) {
+        const std::vector<std::string> ids =
+            referencedContentIds(message.parts[document.part].decoded());
+        ASSERT_EQ(ids.size(), 1u) << document.part;
+        const MessagePart* image = message.partWithContentId(ids[0]);
+        ASSERT_NE(image, nullptr) << document.part;
+        EXPECT_EQ(image->decoded(), document.image);
+    }
+}
+
 TEST(Frames, NestAtMostTenDeep) {
     TempDir dir;
     for (int i = 0; i <= 12; ++i) {

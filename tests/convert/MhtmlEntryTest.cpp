@@ -291,7 +291,9 @@ protected:
                                   "<img src=\"file:///etc/hostname\"></body></html>");
         m_site.write("utf.html", "<title>Caf\xc3\xa9</title>");
         m_site.write("routes.json", R"({
-            "/utf.html": {"file": "/utf.html", "type": "text/html; Charset=\"UTF-8\""},
+            "/utf.html": {"file": "/utf.html", "type": "text/html; Charset=UTF-8"},
+            "/quoted.html": {"file": "/utf.html", "type": "text/html; charset=\"UTF-8\""},
+            "/spaced.html": {"file": "/utf.html", "type": "text/html; charset=utf-8 ; x=y"},
             "/nul.html": {"body": "\u0000\u0001junk<title>After</title>", "type": "text/html"},
             "/empty.html": {"body": "", "type": "text/html"}
         })");
@@ -336,6 +338,28 @@ TEST_F(ConvertUrl, TheResponseCharsetWins) {
               std::string::npos);
 }
 
+// The charset is taken as the response names it: quotes and blanks stay.
+TEST_F(ConvertUrl, TheResponseCharsetIsTakenAsWritten) {
+    const struct {
+        const char* path;
+        const char* contentType;
+        const char* meta;
+        const char* subject;
+    } cases[] = {
+        {"/quoted.html", "text/html; charset=\"\"UTF-8\"\"",
+         "content=\"text/html;charset=\"UTF-8\"\">", "=?\"UTF-8\"?Q?Caf=C3=A9?="},
+        {"/spaced.html", "text/html; charset=\"utf-8\"", "content=\"text/html;charset=utf-8 \">",
+         "=?utf-8 ?Q?Caf=C3=A9?="},
+    };
+    for (const auto& c : cases) {
+        const ReadMessage message = converted(m_server->url(c.path));
+        ASSERT_EQ(message.parts.size(), 1u) << c.path;
+        EXPECT_EQ(message.parts[0].field("content-type"), c.contentType) << c.path;
+        EXPECT_NE(message.parts[0].decoded().find(c.meta), std::string::npos) << c.path;
+        EXPECT_EQ(message.field("Subject"), c.subject) << c.path;
+    }
+}
+
 TEST_F(ConvertUrl, ABodyStartingWithNulStartsAtItsFirstTag) {
     const ReadMessage message = converted(m_server->url("/nul.html"));
     ASSERT_EQ(message.parts.size(), 1u);
@@ -368,6 +392,17 @@ TEST_F(ConvertUrl, ARefusedConnectionFailsWithTheSecondMessage) {
 TEST_F(ConvertUrl, WithAProxyThereIsNoSecondTry) {
     m_run.converter.m_proxy.setString(("127.0.0.1:" + std::to_string(closedPort())).c_str());
     EXPECT_FALSE(m_run.converter.convertUrl(m_server->url("/page.html").c_str(), m_run.out));
+    EXPECT_EQ(m_run.log.linesStartingWith("error: ").back(), "error: Failed to load Web page");
+    EXPECT_TRUE(m_run.converter.m_directAccess);
+}
+
+// The page's own fetch takes the proxy text as it stands: blanks are a
+// proxy, so there is no second try with the other access kind.
+TEST_F(ConvertUrl, AProxyOfBlanksIsStillAProxy) {
+    m_run.converter.m_proxy.setString("  ");
+    m_run.out.setString("kept");
+    EXPECT_FALSE(m_run.converter.convertUrl(m_server->url("/page.html").c_str(), m_run.out));
+    EXPECT_STREQ(m_run.out.getString(), "kept");
     EXPECT_EQ(m_run.log.linesStartingWith("error: ").back(), "error: Failed to load Web page");
     EXPECT_TRUE(m_run.converter.m_directAccess);
 }

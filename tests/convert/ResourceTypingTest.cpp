@@ -116,7 +116,9 @@ TEST(PartNameFor, TakesTheFileNameOfTheUrl) {
         {"http://host/q?x/y", 3, "text/html", "vt3-"},
         {"local.gif", 12, "image/gif", "vt12-local.gif"},
         {"http://host/dir/", 5, "text/html", "vt5-"},
-        {"http://host/say\"hi\".gif", 6, "image/gif", "vt6-sayhi.gif"},
+        // Only ";" and "=" are taken out of a name.
+        {"http://host/say\"hi\".gif", 6, "image/gif", "vt6-say\"hi\".gif"},
+        {"http://host/a,b c'd.gif", 8, "image/gif", "vt8-a,b c'd.gif"},
     };
     for (const NameCase& c : cases) {
         StringBuffer name("keep:");
