@@ -90,6 +90,20 @@ void dropLeadingBinary(DataBuffer& body) {
     body.truncate(body.getSize() - cut);
 }
 
+// The response's charset without the quotes that a server may put around
+// it ("utf-8" in quotes is not a charset name any reader knows).
+void appendResponseCharset(const char* charset, StringBuffer& out) {
+    StringBuffer value(charset);
+    value.trim();
+    const char first = value.charAt(0);
+    if (value.getSize() >= 2 && (first == '"' || first == '\'') && value.lastChar() == first) {
+        value.shorten(1);
+        value.setString(value.getString() + 1);
+        value.trim();
+    }
+    out.appendSb(value);
+}
+
 bool loadPage(Mhtml& converter, const char* url, StringBuffer& out) {
     converter.resetContexts();
     logData(converter.m_log, "url", url);
@@ -142,7 +156,7 @@ bool loadPage(Mhtml& converter, const char* url, StringBuffer& out) {
     }
 
     dropLeadingBinary(body);
-    converter.m_charset.append(client->getCharset());
+    appendResponseCharset(client->getCharset(), converter.m_charset);
     StringBuffer html;
     html.appendBytes(body.getData(), static_cast<int>(body.getSize()));
     body.release();
