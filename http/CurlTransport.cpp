@@ -120,11 +120,20 @@ void setBody(OptionSetter& options, const TransferSpec& spec) {
 }
 
 void setTls(OptionSetter& options, const TransferSpec& spec) {
-    // A private certificate authority can be named the way curl's own tool
-    // names one.
+    // Another certificate store can be named the way curl's own tool and
+    // OpenSSL's tools name one.
     const char* bundle = std::getenv("CURL_CA_BUNDLE");
     if (bundle != nullptr && *bundle != 0) {
         options.set(CURLOPT_CAINFO, bundle);
+    } else {
+        const char* directory = std::getenv("SSL_CERT_DIR");
+        if (directory != nullptr && *directory != 0) {
+            options.set(CURLOPT_CAPATH, directory);
+        }
+        const char* file = std::getenv("SSL_CERT_FILE");
+        if (file != nullptr && *file != 0) {
+            options.set(CURLOPT_CAINFO, file);
+        }
     }
     if (spec.ignoreCertErrors) {
         options.set(CURLOPT_SSL_VERIFYPEER, 0L);
