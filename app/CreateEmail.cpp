@@ -11,7 +11,13 @@ namespace {
 
 void launchMessage(CreateEmailView& view, const StringBuffer& message) {
     std::string path;
-    writeTemporaryMessageFile(kTemporaryMessageName, message, path);
+    if (!writeTemporaryMessageFile(kTemporaryMessageName, message, path)) {
+        // A failed write is not reported: the mail client is still asked to
+        // open the name the message was meant to have.
+        StringBuffer free;
+        FileSys::getTempFilename(kTemporaryMessageName, free);
+        path = free.getString();
+    }
     view.openWithMailClient(path.c_str());
     view.showStatus(kStatusDone);
     view.endDialog(1);

@@ -120,11 +120,20 @@ void setBody(OptionSetter& options, const TransferSpec& spec) {
 }
 
 void setTls(OptionSetter& options, const TransferSpec& spec) {
-    // A private certificate authority can be named the way curl's own tool
-    // names one.
+    // Another certificate store can be named the way curl's own tool and
+    // OpenSSL's tools name one.
     const char* bundle = std::getenv("CURL_CA_BUNDLE");
     if (bundle != nullptr && *bundle != 0) {
         options.set(CURLOPT_CAINFO, bundle);
+    } else {
+        const char* directory = std::getenv("SSL_CERT_DIR");
+        if (directory != nullptr && *directory != 0) {
+            options.set(CURLOPT_CAPATH, directory);
+        }
+        const char* file = std::getenv("SSL_CERT_FILE");
+        if (file != nullptr && *file != 0) {
+            options.set(CURLOPT_CAINFO, file);
+        }
     }
     if (spec.ignoreCertErrors) {
         options.set(CURLOPT_SSL_VERIFYPEER, 0L);
@@ -146,6 +155,24 @@ void setCallbacks(OptionSetter& options, TransferState& state) {
     options.set(CURLOPT_XFERINFODATA, static_cast<void*>(&state));
     options.set(CURLOPT_PREREQFUNCTION, &TransferState::onConnected);
     options.set(CURLOPT_PREREQDATA, static_cast<void*>(&state));
+    options.set(CURLOPT_HEADERFUNCTION, &TransferState::onHeader);
+    options.set(CURLOPT_HEADERDATA, static_cast<void*>(&state));
+    // A proxy's answer to CONNECT is not the answer to the request.
+    options.set(CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+}
+
+// Failures of reading the answer, as opposed to the guards' aborts and to
+// what goes wrong before the answer's headers are complete.
+bool isReadFailure(CURLcode code) {
+    switch (code) {
+    case CURLE_PARTIAL_FILE:
+    case CURLE_RECV_ERROR:
+    case CURLE_HTTP2:
+    case CURLE_HTTP2_STREAM:
+        return true;
+    default:
+        return false;
+    }
 }
 
 } // namespace
@@ -283,7 +310,34 @@ CURLcode TransferState::explain(CURLcode code) const {
     if (m_sinkFailed) {
         return CURLE_OUT_OF_MEMORY;
     }
+    if (m_headersComplete && isReadFailure(code)) {
+        return CURLE_OK;
+    }
     return code;
+}
+
+size_t TransferState::onHeader(char* line, size_t size, size_t count, void* self) {
+    TransferState& state = *static_cast<TransferState*>(self);
+    const size_t length = size * count;
+    if (length >= 5 && std::memcmp(line, "HTTP/", 5) == 0) {
+        // "HTTP/1.1 200 OK": a new header block begins.
+        const char* end = line + length;
+        const char* p = static_cast<const char*>(std::memchr(line, ' ', length));
+        int code = 0;
+        for (p = p != nullptr ? p + 1 : end; p < end && *p >= '0' && *p <= '9'; ++p) {
+            code = code * 10 + (*p - '0');
+            if (code > 999) {
+                break;
+            }
+        }
+        state.m_headerStatus = code;
+        state.m_headersComplete = false;
+    } else if ((length == 2 && line[0] == '\r' && line[1] == '\n') ||
+               (length == 1 && line[0] == '\n')) {
+        // The blank line ends a block; an interim (1xx) answer is not the answer.
+        state.m_headersComplete = state.m_headerStatus >= 200;
+    }
+    return length;
 }
 
 size_t TransferState::onBody(char* bytes, size_t size, size_t count, void* self) {

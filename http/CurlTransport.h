@@ -158,12 +158,16 @@ public:
         : m_sink(std::move(sink)), m_limits(limits) {}
 
     // The curl code that tells the caller why the transfer ended: the stall
-    // and size guards are reported as a timeout and an oversized file.
+    // and size guards are reported as a timeout and an oversized file. A
+    // read that fails once the answer's headers are complete only ends the
+    // body (what arrived stays, the status decides): CURLE_OK.
     CURLcode explain(CURLcode code) const;
     bool connected() const { return m_connected; }
+    bool headersComplete() const { return m_headersComplete; }
     uint64_t bodyBytes() const { return m_bodyBytes; }
 
     static size_t onBody(char* bytes, size_t size, size_t count, void* self);
+    static size_t onHeader(char* line, size_t size, size_t count, void* self);
     static int onProgress(void* self, curl_off_t dlTotal, curl_off_t dlNow, curl_off_t ulTotal,
                           curl_off_t ulNow);
     static int onConnected(void* self, char* primaryIp, char* localIp, int primaryPort,
@@ -176,6 +180,8 @@ private:
     HttpLimits m_limits;
     uint64_t m_bodyBytes = 0;
     bool m_connected = false;
+    int m_headerStatus = 0;
+    bool m_headersComplete = false;
     bool m_stalled = false;
     bool m_tooLarge = false;
     bool m_sinkFailed = false;

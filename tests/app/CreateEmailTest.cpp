@@ -118,6 +118,18 @@ TEST_F(CreateEmailTest, ATakenTemporaryNameGivesTheUniqueVariant) {
     EXPECT_EQ(readWholeFile(m_temp.file("wpx.eml")), "someone else's");
 }
 
+TEST_F(CreateEmailTest, AnUnwritableTemporaryFileIsStillOpened) {
+    const std::string missing = m_temp.file("gone");
+    setenv("TMPDIR", missing.c_str(), 1);
+    RecordingView view;
+    view.edit = m_page;
+    runCreateEmail(view);
+    const std::vector<std::string> expected = {kStatusWorking, kStatusDone};
+    EXPECT_EQ(view.statuses, expected);
+    EXPECT_EQ(view.opened, std::vector<std::string>{missing + "/wpx.eml"});
+    EXPECT_EQ(view.endings, std::vector<int>{1});
+}
+
 TEST_F(CreateEmailTest, BlankEditBoxUsesTheSelectedListItem) {
     RecordingView view;
     view.edit = "  ";

@@ -39,6 +39,8 @@ protected:
         ASSERT_TRUE(s_secure && s_otherHost && s_plain) << s_error;
         m_environment.clearProxies();
         m_environment.unset("CURL_CA_BUNDLE");
+        m_environment.unset("SSL_CERT_FILE");
+        m_environment.unset("SSL_CERT_DIR");
         s_secure->clearRequests();
         s_otherHost->clearRequests();
         s_plain->clearRequests();
@@ -81,6 +83,16 @@ TEST_F(HttpsTest, AnHttpsUrlOnAnyPortUsesTlsAndVerifiesTheCertificate) {
     EXPECT_EQ(bytesOf(out), "secret");
     EXPECT_STREQ(m_client.getCharset(), "utf-8");
     EXPECT_THAT(m_log.lines(), ElementsAre("int: http_port=" + std::to_string(s_secure->port())));
+}
+
+// The variables through which OpenSSL's own tools are told of another
+// certificate store.
+TEST_F(HttpsTest, TheStoreNamedByTheOpenSslVariablesIsTrusted) {
+    m_environment.set("SSL_CERT_FILE", TestCertificates::get()->caFile);
+    DataBuffer out;
+    EXPECT_TRUE(fetchLogged(s_secure->url("/_/r?body=secret"), out))
+        << ::testing::PrintToString(m_log.lines());
+    EXPECT_EQ(bytesOf(out), "secret");
 }
 
 TEST_F(HttpsTest, AnUnknownAuthorityIsRefused) {
