@@ -10,6 +10,7 @@ Placeholders, in page files and in expectations alike:
   %H%       the test server's "127.0.0.1:PORT"
   %B%       "http://127.0.0.1:PORT/<case name>", where the case's served
             files are
+  %D%       the absolute path of a local case's folder
   %c:NAME%  a content-id: the same NAME is the same content-id, and NAMEs are
             matched with the real content-ids in order of first appearance
             (the page's HTML first, then each part's Content-ID and body)
@@ -868,3 +869,511 @@ case("leading_nul_page", "a body starting with NUL is taken from its first '<'",
 case("nul_in_local_page", "a page ends at its first NUL",
      Message(q(b"N"), [Page(DOCTYPE + b"<title>N" + meta() + b"a")]),
      files={"page.htm": b"<title>N</title>a\x00b<img src=a.gif>", "a.gif": A_GIF})
+
+# ------------------------------------------------------------------ finer edges
+
+case("restore_after_comment",
+     "a style block hidden in a comment loses its placeholder with the comment; blocks "
+     "go back, in order, into the placeholders that remain",
+     Message(q(b"R"), [Page(DOCTYPE + b"<title>R" + meta() + b"<style>A</style>")]),
+     files={"page.htm": b"<title>R</title><!-- <style>A</style> --><style>B</style>"})
+
+case("restore_after_script",
+     "a style block inside a dropped script goes with it; the next placeholder takes the "
+     "first block",
+     Message(q(b"S"), [Page(DOCTYPE + b"<title>S" + meta() + b"<style>A</style>")]),
+     files={"page.htm": b"<title>S</title><script>a=\"<style>A</style>\"</script>"
+                        b"<style>B</style>"})
+
+case("literal_placeholders",
+     "placeholder texts written in the page are taken as placeholders",
+     Message(q(b"P"), [Page(DOCTYPE + b"<title>P" + meta() +
+                            b"xy<style>S</style>z<vantrel_style>")]),
+     files={"page.htm": b"<title>P</title>x<vantrel_script>y<vantrel_style>z<style>S</style>"})
+
+case("unclosed_last_tag", "a last tag without '>' gains one",
+     Message(q(b"U"), [
+         Page(DOCTYPE + b"<title>U" + meta() + b'<a href="localhost/x.htm">x</a><img src="' +
+              cid("a") + b'">'),
+         image("a", b"vt0-a.gif", A_GIF)]),
+     files={"page.htm": b"<title>U</title><a href=x.htm>x</a><img src=a.gif", "a.gif": A_GIF})
+
+case("frame_name_without_slash",
+     "keep-scripts: a frame named without '/' has itself as base",
+     Message(q(b"I"), [
+         Page(b"<title>I" + meta() + b'<iframe src="f.htm"></iframe>'),
+         image("i", b"vt0-i.gif", gif("i")),
+         frame("f", b"vt0-f.htm", b'<a href="f.htm/x.htm">x</a><img src="' + cid("i") + b'">',
+               b"f.htm")]),
+     files={"page.htm": b"<title>I</title><iframe src=f.htm></iframe>",
+            "f.htm": b"<a href=x.htm>x</a><img src=i.gif>", "i.gif": gif("i")},
+     args=["--keep-scripts"])
+
+case("frames_local_nested",
+     "local frames two directories deep are read from their own directories and the "
+     "page's own directory is back afterwards",
+     Message(q(b"P"), [
+         Page(DOCTYPE + b"<title>P" + meta() + b'<frameset><frame src="sub/f.htm"></frameset>'
+              b'<img src="' + cid("t") + b'">'),
+         image("g", b"vt0-g.gif", gif("g")),
+         frame("gh", b"vt0-g.htm", DOCTYPE + b"<title>G" + meta() + b'<img src="' + cid("g") +
+               b'"><a href="deeper/x.htm">x</a>', b"deeper/g.htm"),
+         frame("f", b"vt0-f.htm", DOCTYPE + b'<frameset><frame src="deeper/g.htm"></frameset>',
+               b"sub/f.htm"),
+         image("t", b"vt1-top.gif", gif("top"))]),
+     files={"page.htm": b'<title>P</title><frameset><frame src="sub/f.htm"></frameset>'
+                        b"<img src=top.gif>",
+            "sub/f.htm": b'<frameset><frame src="deeper/g.htm"></frameset>',
+            "sub/deeper/g.htm": b"<title>G</title><img src=g.gif><a href=x.htm>x</a>",
+            "sub/deeper/g.gif": gif("g"), "top.gif": gif("top")})
+
+case("include_same_file", "a file is told by its normalised path, whatever the spelling",
+     Message(q(b"A"), [Page(DOCTYPE + b"<title>A" + meta() + b"A")]),
+     files={"page.htm": b'<title>A</title><!--#include file="a.inc"-->',
+            "a.inc": b'A<!--#include file="./a.inc"--><!--#include file="sub/../a.inc"-->',
+            "sub/x": b""})
+
+case("include_relative_to_working_directory",
+     "an included file's own directives name files relative to the page's directory",
+     Message(q(b"W"), [Page(DOCTYPE + b"<title>W" + meta() + b"Atop-b")]),
+     files={"page.htm": b'<title>W</title><!--#include file="inc/a.inc"-->',
+            "inc/a.inc": b'A<!--#include file="b.inc"-->', "b.inc": b"top-b",
+            "inc/b.inc": b"inc-b"})
+
+case("dropped_script_counts_as_emitted",
+     "a script part dropped while scripts are off is still emitted: a later frame with "
+     "scripts on that names it gets no part for it",
+     Message(q(b"P"), [
+         Page(b"<title>P" + meta() + b"n<style>p{background-image:url(" + cid("x") + b")}"
+              b'</style><frameset><frame src="%B%/f.htm"></frameset>', location=b"%B%/page.htm"),
+         frame("f", b"vt1-f.htm", b'<script src="' + cid("x") + b'"></script>', b"%B%/f.htm")]),
+     served={"page.htm": b"<title>P</title><noscript>n</noscript><style>p{background-image:"
+                         b'url(x.js)}</style><frameset><frame src="f.htm"></frameset>',
+             "f.htm": b'<script src="x.js"></script>', "x.js": b"var x;"},
+     page="%B%/page.htm", driver=["keep-scripts"])
+
+case("noscripts_back_on",
+     "a frame without <noscript> turns scripts back on for the page's later resources",
+     Message(q(b"P"), [
+         Page(b"<title>P" + meta() + b'n<frameset><frame src="%B%/f.htm"></frameset>'
+              b'<input type="image" src="' + cid("x") + b'">', location=b"%B%/page.htm"),
+         frame("f", b"vt0-f.htm", b"<p>f</p>", b"%B%/f.htm"),
+         Part("x", b"vt1-x.js", b"var x;", b"application/octet-stream", "quoted-printable")]),
+     served={"page.htm": b'<title>P</title><noscript>n</noscript><frameset><frame src="f.htm">'
+                         b'</frameset><input type=image src="x.js">',
+             "f.htm": b"<p>f</p>", "x.js": b"var x;"},
+     page="%B%/page.htm", driver=["keep-scripts"])
+
+case("utf16_page", "a UTF-16 file is read as UTF-8 with its byte-order mark",
+     Message(q(b"U"), [Page(DOCTYPE + b"\xef\xbb\xbf<title>U" + meta())]),
+     files={"page.htm": b"\xff\xfe" + "<title>U</title>".encode("utf-16-le")})
+
+case("bom_before_doctype", "a byte-order mark is neither white space nor an XML declaration",
+     Message(q(b"B"), [Page(DOCTYPE + b"\xef\xbb\xbf<!DOCTYPE html><title>B" + meta())]),
+     files={"page.htm": b"\xef\xbb\xbf<!DOCTYPE html><title>B</title>"})
+
+case("style_sheet_with_blocks",
+     "a sheet's own style blocks come first; the sheet ends at a NUL; a local sheet in "
+     "css/ resolves ../ against its own directory",
+     Message(q(b"S"), [
+         Page(DOCTYPE + b"<title>S" + meta() + b"<style>b{background-image:url(" + cid("x") +
+              b")}</style>\n<STYLE TYPE=\"text/css\">\n<!--\na{}c{background-image:url(" +
+              cid("y") + b")}\n-->\n</STYLE>\n"),
+         image("x", b"vt0-x.gif", gif("x")),
+         image("y", b"vt1-y.gif", gif("y"))]),
+     files={"page.htm": b"<title>S</title><link rel=stylesheet href=css/s.css>",
+            "css/s.css": b"a{}<style>b{background-image:url(../img/x.gif)}</style>"
+                         b"c{background-image:url(../img/y.gif)}\x00junk",
+            "img/x.gif": gif("x"), "img/y.gif": gif("y")})
+
+case("style_sheet_absolute_urls_web",
+     "a web sheet's '/' and '//' url() values and absolute ones",
+     Message(q(b"A"), [
+         Page(DOCTYPE + b"<title>A" + meta() + b"\n<STYLE TYPE=\"text/css\">\n<!--\n"
+              b"a{background-image:url(" + cid("r") + b")} b{background-image:url(" + cid("h") +
+              b")} c{background-image:url(" + cid("s") + b")}\n-->\n</STYLE>\n",
+              location=b"%B%/page.htm"),
+         image("r", b"vt0-r.gif", gif("r")),
+         image("h", b"vt1-h.gif", gif("h")),
+         image("s", b"vt2-s.gif", gif("s"))]),
+     served={"page.htm": b"<title>A</title><link rel=stylesheet href=css/s.css>",
+             "css/s.css": b"a{background-image:url(/style_sheet_absolute_urls_web/img/r.gif)} "
+                          b"b{background-image:url(http://%H%/style_sheet_absolute_urls_web/img/"
+                          b"h.gif)} c{background-image:url(//%H%/style_sheet_absolute_urls_web/"
+                          b"img/s.gif)}",
+             "img/r.gif": gif("r"), "img/h.gif": gif("h"), "img/s.gif": gif("s")},
+     page="%B%/page.htm")
+
+case("title_after_stray_end",
+     "the META goes after the first </title>, the Subject is the text after <title>",
+     Message(q(b"T"), [Page(DOCTYPE + b"x" + meta() + b"<title>T</title>")]),
+     files={"page.htm": b"x</title><title>T</title>"})
+
+case("subject_q_specials", "'=', '?' and '_' are encoded in Q words",
+     Message(b"=?iso-8859-1?Q?a=3Db=3Fc=5Fd?=", [Page(DOCTYPE + b"<title>a=b?c_d" + meta())]),
+     files={"page.htm": b"<title>a=b?c_d</title>"})
+
+case("subject_marker_late", "a ?Q? after the first 100 bytes does not count",
+     Message(b"=?iso-8859-1?Q?" + b"x" * 101 + b"=3FQ=3F?=",
+             [Page(DOCTYPE + b"<title>" + b"x" * 101 + b"?Q?" + meta())]),
+     files={"page.htm": b"<title>" + b"x" * 101 + b"?Q?</title>"})
+
+case("subject_marker_b", "a ?b? in any case marks the title as encoded",
+     Message(b"a?b?c", [Page(DOCTYPE + b"<title>a?b?c" + meta())]),
+     files={"page.htm": b"<title>a?b?c</title>"})
+
+case("subject_windows_1254", "windows-1254 takes the B form",
+     Message(b"=?windows-1254?B?VA==?=", [Page(DOCTYPE + b"<meta charset=windows-1254><title>T" +
+                                               meta(b"windows-1254"), b"windows-1254")]),
+     files={"page.htm": b"<meta charset=windows-1254><title>T</title>"})
+
+case("base_href_mixed_case_scheme",
+     "only 'http' or 'HTTP' leave local mode: images stay local, links use the base",
+     Message(q(b"M"), [
+         Page(DOCTYPE + b'<base href="Http://%H%/x/"><title>M' + meta() + b'<img src="' +
+              cid("a") + b'"><a href="Http://%H%/x/y.htm">y</a>'),
+         image("a", b"vt0-a.gif", A_GIF)]),
+     files={"page.htm": b'<base href="Http://%H%/x/"><title>M</title><img src=a.gif>'
+                        b"<a href=y.htm>y</a>", "a.gif": A_GIF})
+
+case("page_query_with_slashes",
+     "the page URL is cut at '?' before its base is taken; HTTP: is absolute",
+     Message(q(b"Q"), [
+         Page(DOCTYPE + b"<title>Q" + meta() + b'<img src="' + cid("a") + b'"><img src="' +
+              cid("b") + b'">', location=b"%B%/page.htm?r=/a/b"),
+         image("a", b"vt0-a.gif", gif("a")),
+         image("b", b"vt1-b.gif", gif("b"))]),
+     served={"page.htm": b'<title>Q</title><img src=a.gif><img src="HTTP://%H%/'
+                         b'page_query_with_slashes/b.gif">',
+             "a.gif": gif("a"), "b.gif": gif("b")},
+     page="%B%/page.htm?r=/a/b")
+
+case("frameset_uses_every_resource",
+     "in a frameset document every resource is used, referenced or not",
+     Message(q(b"F"), [
+         Page(DOCTYPE + b"<title>F" + meta() + b"<frameset></frameset><p >y</p>"),
+         image("c", b"vt0-c.gif", gif("c"))]),
+     files={"page.htm": b"<title>F</title><frameset></frameset><p onclick='<img src=c.gif>'>y"
+                        b"</p>", "c.gif": gif("c")})
+
+case("page_urls_are_used", "a page URL is used even when not referenced",
+     Message(q(b"G"), [
+         Page(DOCTYPE + b"<title>G" + meta() + b"<p >z</p>"),
+         image("d", b"vt0-d.php", gif("d"))]),
+     files={"page.htm": b"<title>G</title><p onclick='<img src=d.php>'>z</p>", "d.php": gif("d")})
+
+case("attribute_forms",
+     "spaces around '=', tags over lines, data-src before src, single quotes, "
+     "backslashes, one content-id for two letter cases",
+     Message(q(b"A"), [
+         Page(DOCTYPE + b"<title>A" + meta() + b'<img SRC="' + cid("a") + b'"><img src="' +
+              cid("a") + b'" alt="x"><img data-src="lazy.gif" src="' + cid("a") + b"\">"
+              b"<img src='" + cid("b") + b"'><img src=\"" + cid("c") + b"\">"
+              b"<a href='localhost/x.htm'>x</a><img src=\"" + cid("p") + b"\"><img src=\"" +
+              cid("p") + b"\">"),
+         image("a", b"vt0-a.gif", gif("a")),
+         image("b", b"vt1-b.gif", gif("b")),
+         image("c", b"vt2-c.gif", gif("c")),
+         image("p", b"vt3-Pic.GIF", gif("pic"))]),
+     files={"page.htm": b'<title>A</title><IMG SRC = "a.gif" ><img\nsrc="a.gif"\nalt="x">'
+                        b'<img data-src="lazy.gif" src="a.gif"><img src=\'b.gif\'>'
+                        b'<img src="sub\\c.gif"><a href=\'x.htm\'>x</a><img src=Pic.GIF>'
+                        b"<img src=pic.gif>",
+            "a.gif": gif("a"), "b.gif": gif("b"), "sub/c.gif": gif("c"), "Pic.GIF": gif("pic"),
+            "lazy.gif": gif("lazy")})
+
+case("rollover_boundaries",
+     "keep-scripts: a 5-byte string is too short, the name must end the string",
+     Message(q(b"R"), [
+         Page(b"<title>R" + meta() + b'<a href="localhost/x.htm" onmouseover="f(\'.gif\');'
+              b"g('n.GIFX');h('" + cid("j") + b"')\">x</a>"),
+         image("j", b"vt0-ab.jpg", jpeg("ab"), b"image/jpeg")]),
+     files={"page.htm": b"<title>R</title><a href=x.htm onmouseover=\"f('.gif');g('n.GIFX');"
+                        b"h('ab.jpg')\">x</a>", "ab.jpg": jpeg("ab")},
+     args=["--keep-scripts"])
+
+case("script_sources_keep",
+     "keep-scripts: .vbs and .HTM sources are parts ('#' is not); a local .vbs is base64 "
+     "octet-stream, a .HTM source a frame document",
+     Message(q(b"K"), [
+         Page(b"<title>K" + meta() + b'<script src="' + cid("v") + b'"></script>'
+              b'<script src="#"></script><script src="' + cid("i") + b'"></script>'),
+         Part("v", b"vt0-a.vbs", b"x", b"application/octet-stream"),
+         frame("i", b"vt1-inner.HTM", b"<p>in</p>", b"inner.HTM")]),
+     files={"page.htm": b'<title>K</title><script src=a.vbs></script><script src="#"></script>'
+                        b"<script src=inner.HTM></script>",
+            "a.vbs": b"x", "inner.HTM": b"<p>in</p>"},
+     args=["--keep-scripts"])
+
+case("embed_area_input",
+     "javascript: embeds and areas become the base and '/'; mailto: stays; an input "
+     "without SRC stays",
+     Message(q(b"E"), [Page(DOCTYPE + b"<title>E" + meta() + b'<embed src="localhost/">'
+                            b'<area href="mailto:a@b"><area href="localhost/" shape="rect">'
+                            b"<input type=text name=q>")]),
+     files={"page.htm": b'<title>E</title><embed src="javascript:x()"><area href="mailto:a@b">'
+                        b'<area href="javascript:y()" shape=rect><input type=text name=q>'})
+
+case("quoted_printable_line_starts",
+     "keep-scripts keeps CR LF: 'From ' and '.' at line starts and a blank before CR LF "
+     "are encoded",
+     Message(q(b"Q"), [Page(b"<title>Q" + meta() + b"\r\nFrom here\r\n.dot\r\ntrailing \r\nend")]),
+     files={"page.htm": b"<title>Q</title>\r\nFrom here\r\n.dot\r\ntrailing \r\nend"},
+     args=["--keep-scripts"])
+
+GIF_54 = b"GIF89a" + b"x" * 48
+case("base64_whole_lines", "54 bytes make one full line and an empty one",
+     Message(q(b"6"), [
+         Page(DOCTYPE + b"<title>6" + meta() + b'<img src="' + cid("a") + b'">'),
+         image("a", b"vt0-a.gif", GIF_54)]),
+     files={"page.htm": b"<title>6</title><img src=a.gif>", "a.gif": GIF_54})
+
+case("html_resource_with_leading_nul",
+     "an HTML resource starting with NUL is an empty frame document",
+     Message(q(b"Z"), [
+         Page(DOCTYPE + b"<title>Z" + meta() + b'<img src="' + cid("z") + b'">',
+              location=b"%B%/page.htm"),
+         frame("z", b"vt0-z.htm", DOCTYPE, b"%B%/z.htm")]),
+     served={"page.htm": b"<title>Z</title><img src=z.htm>", "z.htm": b"\x00<p>x</p>"},
+     page="%B%/page.htm")
+
+case("excluded_frame", "an excluded frame is not fetched; an HTML5 META names a frame's charset",
+     Message(q(b"http://%H%/excluded_frame"), [
+         Page(DOCTYPE + b'<frameset><frame src="%B%/left.htm"><frame src="%B%/right.htm">'
+              b"</frameset>", location=b"%B%/page.htm"),
+         frame("l", b"vt0-left.htm", DOCTYPE + b'<meta charset="koi8-r"><p>L</p>',
+               b"%B%/left.htm", b"koi8-r")]),
+     served={"page.htm": b"<frameset><frame src=left.htm><frame src=right.htm></frameset>",
+             "left.htm": b'<meta charset="koi8-r"><p>L</p>', "right.htm": b"<p>R</p>"},
+     page="%B%/page.htm", args=["--exclude", "right"])
+
+case("css_marker_text",
+     "the marker text in a style block becomes background-image; URL( in capitals",
+     Message(q(b"M"), [
+         Page(DOCTYPE + b"<title>M" + meta() + b"<style>.background-image{} "
+              b"p{background-image:URL(" + cid("x") + b")}</style>"),
+         image("x", b"vt0-x.gif", gif("x"))]),
+     files={"page.htm": b'<title>M</title><style>.ab8s9asdfsld{} p{background-image:URL( "x.gif" )}'
+                        b"</style>", "x.gif": gif("x")})
+
+case("pass_order",
+     "resources are numbered in pass order: style blocks, images, inputs, linked sheets, "
+     "backgrounds",
+     Message(q(b"O"), [
+         Page(DOCTYPE + b"<title>O" + meta() + b'<body background="' + cid("b") + b'">'
+              b'<input type="image" src="' + cid("i") + b'"><img src="' + cid("m") + b'">'
+              b"\n<STYLE TYPE=\"text/css\">\n<!--\nq{background-image:url(" + cid("l") +
+              b")}\n-->\n</STYLE>\n<style>p{background-image:url(" + cid("st") + b")}</style>"),
+         image("st", b"vt0-st.gif", gif("st")),
+         image("m", b"vt1-m.gif", gif("m")),
+         image("i", b"vt2-i.gif", gif("i")),
+         image("l", b"vt3-l.gif", gif("l")),
+         image("b", b"vt4-b.gif", gif("b"))]),
+     files={"page.htm": b"<title>O</title><body background=b.gif><input type=image src=i.gif>"
+                        b"<img src=m.gif><link rel=stylesheet href=s.css>"
+                        b"<style>p{background-image:url(st.gif)}</style>",
+            "s.css": b"q{background-image:url(l.gif)}",
+            "st.gif": gif("st"), "m.gif": gif("m"), "i.gif": gif("i"), "l.gif": gif("l"),
+            "b.gif": gif("b")})
+
+# ------------------------------------------------------------------ across documents
+
+case("shared_id_other_case",
+     "a frame's URL that differs from the page's only in letter case shares its "
+     "content-id, and that content-id gets one part",
+     Message(q(b"C"), [
+         Page(DOCTYPE + b"<title>C" + meta() + b'<frameset><frame src="%B%/f.htm"></frameset>'
+              b'<img src="' + cid("x") + b'">', location=b"%B%/page.htm"),
+         image("x", b"vt0-a.gif", gif("lower")),
+         frame("f", b"vt0-f.htm", DOCTYPE + b'<img src="' + cid("x") + b'">', b"%B%/f.htm")]),
+     served={"page.htm": b"<title>C</title><frameset><frame src=f.htm></frameset>"
+                         b"<img src=A.gif>",
+             "f.htm": b"<img src=a.gif>", "a.gif": gif("lower"), "A.gif": gif("upper")},
+     page="%B%/page.htm")
+
+case("page_frames_itself", "a page used as its own frame is converted once more, not twice",
+     Message(q(b"http://%H%/page_frames_itself"), [
+         Page(DOCTYPE + b'<frameset><frame src="%B%/p.htm"></frameset>', location=b"%B%/p.htm"),
+         frame("p", b"vt0-p.htm", DOCTYPE + b'<frameset><frame src="%B%/p.htm"></frameset>',
+               b"%B%/p.htm")]),
+     served={"p.htm": b"<frameset><frame src=p.htm></frameset>"}, page="%B%/p.htm")
+
+case("local_page_web_frame",
+     "a web frame in a local page reads no local file; the page's own local images "
+     "are read after it",
+     Message(q(b"P"), [
+         Page(DOCTYPE + b"<title>P" + meta() + b'<frameset><frame src="%B%/f.htm"></frameset>'
+              b'<img src="' + cid("a") + b'">'),
+         image("w", b"vt0-w.gif", gif("w")),
+         frame("f", b"vt0-f.htm", DOCTYPE + b'<img src="' + cid("w") + b'"><img src="' +
+               cid("s") + b'">', b"%B%/f.htm"),
+         image("a", b"vt1-a.gif", gif("a"))]),
+     files={"page.htm": b'<title>P</title><frameset><frame src="%B%/f.htm"></frameset>'
+                        b"<img src=a.gif>", "a.gif": gif("a"), "secret.gif": gif("secret")},
+     served={"f.htm": b'<img src=w.gif><img src="file:secret.gif">', "w.gif": gif("w")})
+
+case("iframe_not_page_url",
+     "keep-scripts: an iframe whose URL is no page URL is not used; a .php one is a frame",
+     Message(q(b"I"), [
+         Page(b"<title>I" + meta() + b'<iframe src="%B%/widget"></iframe>'
+              b'<iframe src="%B%/w.php?x=1"></iframe>', location=b"%B%/page.htm"),
+         frame("w", b"vt1-w.php", b"<p>w</p>", b"%B%/w.php?x=1")]),
+     served={"page.htm": b'<title>I</title><iframe src="widget"></iframe>'
+                         b'<iframe src="w.php?x=1"></iframe>',
+             "widget": b"<p>widget</p>", "w.php": b"<p>w</p>"},
+     page="%B%/page.htm", args=["--keep-scripts"])
+
+case("frame_charset_local_meta", "a frame's META tag carries the charset the page's META named",
+     Message(b"P", [
+         Page(DOCTYPE + b"<meta charset=utf-8><title>P" + meta(b"utf-8") +
+              b'<frameset><frame src="f.htm"></frameset>', b"utf-8"),
+         frame("f", b"vt0-f.htm", DOCTYPE + b"<title>F" + meta(b"utf-8"), b"f.htm")]),
+     files={"page.htm": b'<meta charset=utf-8><title>P</title><frameset><frame src="f.htm">'
+                        b"</frameset>", "f.htm": b"<title>F</title>"})
+
+# ------------------------------------------------------------------ META charset search
+
+case("meta_refresh_then_html5",
+     "a meta with HTTP-EQUIV other than content-type is passed over even with a CHARSET",
+     Message(b"M", [Page(DOCTYPE + b'<meta http-equiv="refresh" content="5" charset="koi8-r">'
+                         b'<meta charset="utf-8"><title>M' + meta(b"utf-8"), b"utf-8")]),
+     files={"page.htm": b'<meta http-equiv="refresh" content="5" charset="koi8-r">'
+                        b'<meta charset="utf-8"><title>M</title>'})
+
+case("meta_content_type_without_charset",
+     "a content-type meta without charset ends the search with its own (empty) CHARSET",
+     Message(q(b"M"), [Page(DOCTYPE + b'<meta http-equiv="Content-Type" content="text/html">'
+                            b'<meta charset="utf-8"><title>M' + meta())]),
+     files={"page.htm": b'<meta http-equiv="Content-Type" content="text/html">'
+                        b'<meta charset="utf-8"><title>M</title>'})
+
+case("meta_content_type_own_charset",
+     "a content-type meta without charset in its content takes its CHARSET attribute",
+     Message(q(b"M", b"koi8-r"), [Page(DOCTYPE + b'<meta http-equiv="Content-Type" '
+                                       b'content="text/html" charset="koi8-r"><title>M' +
+                                       meta(b"koi8-r"), b"koi8-r")]),
+     files={"page.htm": b'<meta http-equiv="Content-Type" content="text/html" charset="koi8-r">'
+                        b"<title>M</title>"})
+
+case("meta_later_tag", "metas without charset are passed over; Shift_JIS takes the B form",
+     Message(b"=?Shift_JIS?B?Uw==?=", [
+         Page(DOCTYPE + b'<meta name=x content=y><meta http-equiv=content-type content="text/html;'
+              b' CHARSET=Shift_JIS"><title>S' + meta(b"Shift_JIS"), b"Shift_JIS")]),
+     files={"page.htm": b'<meta name=x content=y><meta http-equiv=content-type content="text/html;'
+                        b' CHARSET=Shift_JIS"><title>S</title>'})
+
+# ------------------------------------------------------------------ tag text oddities
+
+case("unclosed_quote", "a quote that never closes: the tag ends at its first '>'",
+     Message(q(b"U"), [
+         Page(DOCTYPE + b"<title>U" + meta() + b'<img src="' + cid("a") + b'" alt="x>">y<p>z'),
+         image("a", b"vt0-a.gif", A_GIF)]),
+     files={"page.htm": b'<title>U</title><img src=a.gif alt="x>y<p>z', "a.gif": A_GIF})
+
+ATTRIBUTES = b"".join(b" a%d=%d" % (k, k) for k in range(1, 102))
+case("clean_tag_cut_off",
+     "after 101 valued attributes a tag is cut off without its '>'",
+     Message(q(b"C"), [
+         Page(DOCTYPE + b"<title>C" + meta() + b'<img src="' + cid("a") + b'"' +
+              b"".join(b' a%d="%d"' % (k, k) for k in range(1, 101)) + b"<p>after"),
+         image("a", b"vt0-a.gif", A_GIF)]),
+     files={"page.htm": b"<title>C</title><img src=a.gif" + ATTRIBUTES + b"><p>after",
+            "a.gif": A_GIF})
+
+case("unquoted_value_ends",
+     "an unquoted value runs over a tab and keeps a trailing '/'; '\"/>' stays",
+     Message(q(b"V"), [
+         Page(DOCTYPE + b"<title>V" + meta() + b'<img src="' + cid("t") + b'"><img src="' +
+              cid("s") + b'"><img src="' + cid("a") + b'" />'),
+         image("a", b"vt2-a.gif", A_GIF)]),
+     files={"page.htm": b'<title>V</title><img src=a.gif\twidth=1><img src=a.gif/>'
+                        b'<img src="a.gif"/>', "a.gif": A_GIF})
+
+case("blocks_hide_tags",
+     "keep-scripts: tags inside style and script blocks are not rewritten",
+     Message(q(b"B"), [Page(b"<title>B" + meta() + b"<style>/* <a href=x.htm> <img src=s.gif> */"
+                            b"</style><script>document.write('<img src=a.gif><a href=y.htm>')"
+                            b"</script>")]),
+     files={"page.htm": b"<title>B</title><style>/* <a href=x.htm> <img src=s.gif> */</style>"
+                        b"<script>document.write('<img src=a.gif><a href=y.htm>')</script>",
+            "a.gif": A_GIF, "s.gif": gif("s")},
+     args=["--keep-scripts"])
+
+def style_block(text):
+    return b'\n<STYLE TYPE="text/css">\n<!--\n' + text + b"\n-->\n</STYLE>\n"
+
+
+case("two_extra_style_sheets",
+     "extra sheets go in their order before </head>; one that cannot be read adds nothing",
+     Message(q(b"localhost"), [
+         Page(DOCTYPE + b"<head>" + style_block(b"a{}") + b"\n" + style_block(b"b{}") +
+              b"\n</head><p>x</p>")]),
+     files={"page.htm": b"<head></head><p>x</p>", "a.css": b"a{}", "b.css": b"b{}"},
+     args=["--style-sheet", "a.css", "--style-sheet", "missing.css", "--style-sheet", "b.css"])
+
+case("extra_style_sheet_without_head", "a page without </head> gets no extra sheet",
+     Message(q(b"X"), [Page(DOCTYPE + b"<title>X" + meta() + b"<p>x</p>")]),
+     files={"page.htm": b"<title>X</title><p>x</p>", "a.css": b"a{background-image:url(a.gif)}",
+            "a.gif": A_GIF},
+     args=["--style-sheet", "a.css"])
+
+case("empty_resource", "an empty resource is a failed one",
+     Message(q(b"E"), [
+         Page(DOCTYPE + b"<title>E" + meta() + b'<img src="' + cid("e") + b'">',
+              location=b"%B%/page.htm")]),
+     served={"page.htm": b"<title>E</title><img src=e.gif>", "e.gif": b""},
+     page="%B%/page.htm")
+
+case("typing_rows_local",
+     "sniffed images named .css or .js are quoted-printable, one named .htm is base64; a "
+     "local file without a dot or with an unknown extension is base64 octet-stream; a "
+     "local .asp is an octet-stream frame document; a .JS script is dropped",
+     Message(q(b"T"), [
+         Page(DOCTYPE + b"<title>T" + meta() + b"".join(
+             b'<img src="' + cid(str(i)) + b'">' for i in range(7))),
+         Part("0", b"vt0-pic.css", gif("css"), b"image/gif", "quoted-printable"),
+         Part("1", b"vt1-pic.js", gif("js"), b"image/gif", "quoted-printable"),
+         Part("2", b"vt2-pic.htm", gif("htm")),
+         Part("3", b"vt3-noext", b"<p>n</p>", b"application/octet-stream"),
+         Part("4", b"vt4-x.xyz", b"xyz", b"application/octet-stream"),
+         Part("5", b"vt5-page.asp", DOCTYPE + b"<title>A" + meta() + b"<p>a</p>",
+              b"application/octet-stream", "quoted-printable", location=b"page.asp")]),
+     files={"page.htm": b"<title>T</title><img src=pic.css><img src=pic.js><img src=pic.htm>"
+                        b"<img src=noext><img src=x.xyz><img src=page.asp><img src=UP.JS>",
+            "pic.css": gif("css"), "pic.js": gif("js"), "pic.htm": gif("htm"),
+            "noext": b"<p>n</p>", "x.xyz": b"xyz", "page.asp": b"<title>A</title><p>a</p>",
+            "UP.JS": b"var u;"})
+
+case("file_url_frames",
+     "frames named by file: URLs, relative and absolute, are read, entered and resolved "
+     "against; the second frame's image shares the first one's content-id",
+     Message(q(b"P"), [
+         Page(DOCTYPE + b"<title>P" + meta() + b'<frameset><frame src="file:sub/f.htm">'
+              b'<frame src="file://%D%/sub/f.htm"></frameset>'),
+         image("i", b"vt0-i.gif", gif("i")),
+         frame("f", b"vt0-f.htm", DOCTYPE + b"<title>F" + meta() + b'<img src="' + cid("i") +
+               b'"><a href="file:sub/x.htm">x</a>', b"file:sub/f.htm"),
+         frame("g", b"vt1-f.htm", DOCTYPE + b"<title>F" + meta() + b'<img src="' + cid("i") +
+               b'"><a href="file://%D%/sub/x.htm">x</a>', b"file://%D%/sub/f.htm")]),
+     files={"page.htm": b'<title>P</title><frameset><frame src="file:sub/f.htm">'
+                        b'<frame src="file://%D%/sub/f.htm"></frameset>',
+            "sub/f.htm": b"<title>F</title><img src=i.gif><a href=x.htm>x</a>",
+            "sub/i.gif": gif("i")})
+
+case("subject_with_line_feed",
+     "a utf-8 title is the Subject unchanged, except that a line feed in a header value "
+     "becomes a blank",
+     Message(b"a b", [Page(DOCTYPE + b"<meta charset=utf-8><title>a\nb" + meta(b"utf-8"),
+                            b"utf-8")]),
+     files={"page.htm": b"<meta charset=utf-8><title>a\nb</title>"})
+
+case("css_value_in_place",
+     "a value is replaced where it stands, not inside an earlier URL; only the first "
+     "url() of a property is handled",
+     Message(q(b"V"), [
+         Page(DOCTYPE + b"<title>V" + meta() + b"<style>p{x:url(ab.gif)} q{background-image:url(" +
+              cid("b") + b"), url(c.gif)}</style>"),
+         image("b", b"vt0-b.gif", gif("b"))]),
+     files={"page.htm": b"<title>V</title><style>p{x:url(ab.gif)} q{background-image:url(b.gif),"
+                        b" url(c.gif)}</style>",
+            "ab.gif": gif("ab"), "b.gif": gif("b"), "c.gif": gif("c")})

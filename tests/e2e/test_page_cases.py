@@ -16,6 +16,7 @@ real message.
 """
 
 import argparse
+import base64
 import difflib
 import json
 import os
@@ -266,7 +267,9 @@ class PageCases(unittest.TestCase):
     @classmethod
     def names_for(cls, case):
         host = cls.server.host.encode()
-        return {b"%H%": host, b"%B%": b"http://%s/%s" % (host, case.name.encode())}
+        folder = os.path.join(cls.scratch, "cases", case.name).encode()
+        return {b"%H%": host, b"%B%": b"http://%s/%s" % (host, case.name.encode()),
+                b"%D%": folder}
 
     @classmethod
     def tearDownClass(cls):
@@ -323,6 +326,43 @@ class PageCases(unittest.TestCase):
         if len(found) != len(wanted):
             diff = "content-ids: expected %d, found %d\n%s" % (len(wanted), len(found), diff)
         self.fail("%s: %s\n%s" % (case.name, case.why, diff))
+
+
+class LongSubjects(unittest.TestCase):
+    """A title too long for one header line is written as several encoded words.
+
+    How the words are cut is free; what is checked is what must hold: every
+    line at most 998 characters, every word at most 75, the words joined by
+    CR LF and a blank, no character of the charset cut in two, and the words
+    decode to the title."""
+
+    def test_long_titles(self):
+        cases = [(b"", b"x" * 1000, "iso-8859-1"),
+                 (b"<meta charset=utf-8>", "Caf\u00e9 \u20ac ".encode() * 150, "utf-8"),
+                 (b"<meta charset=big5>", "\u4e2d\u6587".encode("big5") * 300, "big5")]
+        for head, title, charset in cases:
+            with self.subTest(charset=charset), tempfile.TemporaryDirectory() as folder:
+                with open(os.path.join(folder, "page.htm"), "wb") as page:
+                    page.write(head + b"<title>" + title + b"</title>")
+                result = test_messages.run_pagewing("-q", "page.htm", cwd=folder)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                header = result.stdout.split(b"\r\n\r\n", 1)[0]
+                subject = re.search(rb"\r\nSubject: (.*?)\r\n(?! )", header, re.S).group(1)
+                for line in header.split(b"\r\n"):
+                    self.assertLessEqual(len(line), 998)
+                words = subject.split(b"\r\n ")
+                self.assertGreater(len(words), 1)
+                decoded = b""
+                for word in words:
+                    self.assertLessEqual(len(word), 75, word)
+                    match = re.fullmatch(rb"=\?([^?]+)\?([QB])\?([^?]*)\?=", word)
+                    self.assertIsNotNone(match, word)
+                    self.assertEqual(match.group(1).decode(), charset)
+                    piece = (quopri.decodestring(match.group(3).replace(b"_", b" "), header=True)
+                             if match.group(2) == b"Q" else base64.b64decode(match.group(3)))
+                    piece.decode(charset)  # each word holds whole characters
+                    decoded += piece
+                self.assertEqual(decoded, title)
 
 
 def add_tests():
