@@ -1377,3 +1377,48 @@ case("css_value_in_place",
      files={"page.htm": b"<title>V</title><style>p{x:url(ab.gif)} q{background-image:url(b.gif),"
                         b" url(c.gif)}</style>",
             "ab.gif": gif("ab"), "b.gif": gif("b"), "c.gif": gif("c")})
+
+case("local_page_web_sheet",
+     "a web sheet in a local page resolves against its own URL and is fetched from the web; "
+     "the page's local mode is back for the backgrounds after it",
+     Message(q(b"L"), [
+         Page(DOCTYPE + b"<title>L" + meta() + b'<body background="' + cid("b") + b'">' +
+              style_block(b"p{background-image:url(" + cid("w") + b")}")),
+         image("w", b"vt0-bg.gif", gif("web")),
+         image("b", b"vt1-b.gif", gif("b"))]),
+     files={"page.htm": b'<title>L</title><body background=b.gif>'
+                        b'<link rel=stylesheet href="%B%/css/s.css">', "b.gif": gif("b")},
+     served={"css/s.css": b"p{background-image:url(../img/bg.gif)}", "img/bg.gif": gif("web")})
+
+QP_LINES = b"\r\n".join([b"a" * k + b".b" for k in range(60, 80)] +
+                        [b"a" * k + b"From x" for k in range(60, 80)] +
+                        [b"a" * k + b"=\xe9\t \r\n" for k in range(66, 74)])
+case("quoted_printable_soft_breaks",
+     "keep-scripts: '.' and 'From ' right after a soft break, escapes and blanks at the "
+     "break, a blank before CR LF",
+     Message(q(b"Q"), [Page(b"<title>Q" + meta() + b"\r\n" + QP_LINES.rstrip(b" \t\r\n"))]),
+     files={"page.htm": b"<title>Q</title>\r\n" + QP_LINES},
+     args=["--keep-scripts"])
+
+case("base64_sizes", "base64 of 53, 55 and 108 bytes",
+     Message(q(b"S"), [
+         Page(DOCTYPE + b"<title>S" + meta() + b"".join(
+             b'<img src="' + cid(n) + b'">' for n in ("a", "b", "c"))),
+         image("a", b"vt0-a.gif", b"GIF89a" + bytes(range(47))),
+         image("b", b"vt1-b.gif", b"GIF89a" + bytes(range(49))),
+         image("c", b"vt2-c.gif", b"GIF89a" + bytes(range(200, 256)) + bytes(range(46)))]),
+     files={"page.htm": b"<title>S</title><img src=a.gif><img src=b.gif><img src=c.gif>",
+            "a.gif": b"GIF89a" + bytes(range(47)), "b.gif": b"GIF89a" + bytes(range(49)),
+            "c.gif": b"GIF89a" + bytes(range(200, 256)) + bytes(range(46))})
+
+case("redirected_page",
+     "a page reached through a redirect keeps the asked-for URL as its base and "
+     "Content-Location",
+     Message(q(b"R"), [
+         Page(DOCTYPE + b"<title>R" + meta() + b'<img src="' + cid("a") + b'">',
+              location=b"%B%/start.htm"),
+         image("a", b"vt0-a.gif", gif("asked"))]),
+     served={"real/page.htm": b"<title>R</title><img src=a.gif>", "a.gif": gif("asked"),
+             "real/a.gif": gif("real")},
+     routes={"start.htm": {"redirect": "http://%H%/redirected_page/real/page.htm"}},
+     page="%B%/start.htm")

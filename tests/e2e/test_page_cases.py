@@ -22,7 +22,9 @@ import json
 import os
 import quopri
 import re
+import select
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
@@ -238,6 +240,29 @@ def write_tree(folder, files, names):
             written.write(substitute(data, names))
 
 
+def free_port():
+    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+class ServerOnPort(test_messages.Server):
+    """The end-to-end tests' server, on a port chosen beforehand."""
+
+    def __init__(self, root, routes, port):
+        command = [sys.executable, test_messages.source_path("tests", "http", "test_server.py"),
+                   "--port", str(port), "--root", root, "--routes", routes]
+        self.process = subprocess.Popen(command, stdout=subprocess.PIPE,
+                                        stderr=subprocess.DEVNULL)
+        ready, _, _ = select.select([self.process.stdout], [], [], 15)
+        line = self.process.stdout.readline().decode() if ready else ""
+        if line.strip() != "PORT %d" % port:
+            self.stop()
+            raise RuntimeError("the test server did not start on port %d" % port)
+        self.port = port
+        self.host = "127.0.0.1:%d" % port
+
+
 class PageCases(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -253,9 +278,20 @@ class PageCases(unittest.TestCase):
                 key = path if path.startswith("/") else "/" + case.name + "/" + path
                 routes[key] = script
         routes_file = os.path.join(cls.scratch, "routes.json")
-        with open(routes_file, "w", encoding="utf-8") as written:
-            json.dump(routes, written)
-        cls.server = test_messages.Server(cls.site, routes_file)
+        # Redirect routes name the server's own address, so the port is
+        # chosen before the server reads its routes.
+        cls.server = None
+        for _ in range(5):
+            port = free_port()
+            with open(routes_file, "w", encoding="utf-8") as written:
+                written.write(json.dumps(routes).replace("%H%", "127.0.0.1:%d" % port))
+            try:
+                cls.server = ServerOnPort(cls.site, routes_file, port)
+                break
+            except RuntimeError:
+                continue
+        if cls.server is None:
+            raise RuntimeError("the test server did not start")
         try:
             # Served files are read when asked for, so they can name the port.
             for case in page_cases.CASES:
