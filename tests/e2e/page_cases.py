@@ -1009,7 +1009,7 @@ case("title_after_stray_end",
      Message(q(b"T"), [Page(DOCTYPE + b"x" + meta() + b"<title>T</title>")]),
      files={"page.htm": b"x</title><title>T</title>"})
 
-case("subject_q_specials", "'=', '?' and '_' are encoded in Q words",
+case("subject_q_reserved_bytes", "'=', '?' and '_' are encoded in Q words",
      Message(b"=?iso-8859-1?Q?a=3Db=3Fc=5Fd?=", [Page(DOCTYPE + b"<title>a=b?c_d" + meta())]),
      files={"page.htm": b"<title>a=b?c_d</title>"})
 
