@@ -2,8 +2,8 @@
 // desktop program sets them, and writes the message to a file, so that the
 // end-to-end tests can read it with a real MIME parser.
 //
-//   convert_driver url URL OUTPUT
-//   convert_driver file PATH OUTPUT
+//   convert_driver [--complete] url URL OUTPUT
+//   convert_driver [--complete] file PATH OUTPUT
 #include "convert/Mhtml.h"
 #include "foundation/FileSys.h"
 #include "foundation/StreamLog.h"
@@ -12,14 +12,20 @@
 #include <cstring>
 
 int main(int argc, char** argv) {
+    const bool complete = argc > 1 && std::strcmp(argv[1], "--complete") == 0;
+    if (complete) {
+        --argc;
+        ++argv;
+    }
     if (argc != 4 || (std::strcmp(argv[1], "url") != 0 && std::strcmp(argv[1], "file") != 0)) {
-        std::fprintf(stderr, "usage: convert_driver url|file INPUT OUTPUT\n");
+        std::fprintf(stderr, "usage: convert_driver [--complete] url|file INPUT OUTPUT\n");
         return 2;
     }
     Mhtml converter;
     converter.m_keepScripts = false;
     converter.m_scriptsOverNoscript = false;
     converter.m_markUnsent = true;
+    converter.m_completePage = complete;
     // Loopback only: the machine's proxy settings never apply.
     converter.m_directAccess = true;
     StreamLog log(stderr);
