@@ -144,8 +144,8 @@ size_t endOfOpaqueStretch(std::string_view text, size_t lt) {
 }
 
 // data-src and its kin become SRC, data-srcset becomes SRCSET, and an image
-// with a srcset but no SRC gets the kept candidate as SRC. True when the
-// cleaned tag changed.
+// with a srcset but no SRC (or a lazy image with a data: placeholder) gets
+// the kept candidate as SRC. True when the cleaned tag changed.
 bool promoteLazyAttributes(StringBuffer& tag, bool isImage) {
     bool changed = false;
     if (isImage) {
@@ -181,9 +181,12 @@ bool promoteLazyAttributes(StringBuffer& tag, bool isImage) {
     if (!isImage) {
         return changed;
     }
+    // A lazy image's placeholder (often a data: picture, which the image
+    // pass would take for a relative address) gives way to the srcset's
+    // candidate, as the loader's script would have it.
     StringBuffer source;
     getAttributeValue(tag.getString(), "src", source);
-    if (source.getSize() > 0) {
+    if (source.getSize() > 0 && !(changed && beginsWithNoCase(source.getString(), "data:"))) {
         return changed;
     }
     StringBuffer srcset;
