@@ -65,9 +65,9 @@ TEST_F(CompleteConversionTest, EveryReferenceFindsOnePartAndFontsAreOne) {
     // background (named from the sheet's directory, so a part of its own),
     // the image, the srcset candidate (also the style attribute's).
     EXPECT_EQ(types, (std::vector<std::string>{"font/woff2;\r\n\tname=\"vt0-f.woff2\"",
-                                                "image/gif;\r\n\tname=\"vt1-a.gif\"",
-                                                "image/gif;\r\n\tname=\"vt2-a.gif\"",
-                                                "image/gif;\r\n\tname=\"vt3-b.gif\""}));
+                                               "image/gif;\r\n\tname=\"vt1-a.gif\"",
+                                               "image/gif;\r\n\tname=\"vt2-a.gif\"",
+                                               "image/gif;\r\n\tname=\"vt3-b.gif\""}));
     EXPECT_EQ(bodies, (std::vector<std::string>{m_woff2, m_gifA, m_gifA, m_gifB}));
     EXPECT_EQ(message.parts[1].field("content-transfer-encoding"), "base64");
     EXPECT_NE(html.find("<p style=\"background:url(cid:"), std::string::npos) << html;

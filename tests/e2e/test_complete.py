@@ -199,6 +199,11 @@ class CompletePages(MessageChecks):
         self.assert_parts(message, ["lazy-a.png", "lazy-b.png", "lazy-c.png",
                                     "lazy-set-2x.png", "poster.png"])
 
+    def test_help_names_the_option(self):
+        result = subprocess.run([ARGS.pagewing, "--help"], capture_output=True, timeout=TIMEOUT)
+        self.assertEqual(result.returncode, 0)
+        self.assertIn(b"\n      --complete ", result.stdout)
+
     def test_local_pages(self):
         """Read from files, sheets and their imports resolve against their folders."""
         for page, names in (("imports", ["stripes.png", "blue.png", "green.png", "red.png"]),
