@@ -192,6 +192,7 @@ private:
     // Complete mode
     bool cssUrlReplacement(const std::string& address, std::string& replacement);
     CssReferences::ImportAction importStyleSheet(const std::string& address, std::string& sheet);
+    bool excluded(const char* url) const;
     void rewriteSrcsetTag(FoundTag& tag, StringBuffer& out);
     // Folded URLs of the sheets being imported, outermost first.
     std::vector<std::string> m_importing;

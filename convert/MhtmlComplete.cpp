@@ -292,6 +292,17 @@ bool Mhtml::cssUrlReplacement(const std::string& address, std::string& replaceme
     return true;
 }
 
+// What the user excluded is not fetched, whether as a part or as a sheet.
+bool Mhtml::excluded(const char* url) const {
+    for (int i = 0; i < m_excludes.getSize(); ++i) {
+        const auto* exclude = static_cast<const StringBuffer*>(m_excludes.elementAt(i));
+        if (exclude != nullptr && std::strstr(url, exclude->getString()) != nullptr) {
+            return true;
+        }
+    }
+    return false;
+}
+
 CssReferences::ImportAction Mhtml::importStyleSheet(const std::string& address,
                                                     std::string& sheet) {
     const std::string reference = address.substr(0, address.find('#'));
@@ -300,6 +311,13 @@ CssReferences::ImportAction Mhtml::importStyleSheet(const std::string& address,
     }
     StringBuffer resolved;
     resolveCssValue(reference.c_str(), resolved);
+    if (excluded(resolved.getString())) {
+        if (m_log != nullptr) {
+            m_log->logInfo("Skipping because explicitly excluded.");
+            m_log->logData("style_sheet_url", resolved.getString());
+        }
+        return CssReferences::ImportAction::Keep;
+    }
     const std::string folded = importKey(resolved.getString());
     const bool tooDeep = m_importing.size() >= kMaxImportDepth;
     if (tooDeep || std::find(m_importing.begin(), m_importing.end(), folded) != m_importing.end()) {

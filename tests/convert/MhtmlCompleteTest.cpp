@@ -170,6 +170,15 @@ TEST_F(CompleteSheetTest, AnImportThatCannotBeFetchedStays) {
     EXPECT_TRUE(m_log.has("data: style_sheet_url=gone.css"));
 }
 
+TEST_F(CompleteSheetTest, AnExcludedImportIsNotFetched) {
+    m_dir.write("ads/banner.css", "ad{}");
+    m_converter.addExclude("ads/");
+    EXPECT_EQ(rewrite("@import url(ads/banner.css);p{}"), "@import url(ads/banner.css);p{}");
+    const std::vector<std::string> expected{"info: Skipping because explicitly excluded.",
+                                            "data: style_sheet_url=ads/banner.css"};
+    EXPECT_EQ(m_log.lines(), expected);
+}
+
 TEST_F(CompleteSheetTest, ImportedTextCannotEndItsStyleElement) {
     m_dir.write("evil.css", "\xEF\xBB\xBF"
                             "a{}</style><script>alert(1)</script>");
