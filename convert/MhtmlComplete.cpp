@@ -92,10 +92,19 @@ void appendFragment(std::string_view fragment, std::string& out) {
 // sheet is escaped as CSS allows so that it cannot end it.
 void keepInsideStyleElement(std::string& css) {
     size_t hit = findNoCaseFrom(css, "</style", 0);
-    while (hit != kNone) {
-        css.insert(hit + 1, "\\");
-        hit = findNoCaseFrom(css, "</style", hit + 3);
+    if (hit == kNone) {
+        return;
     }
+    std::string out;
+    out.reserve(css.size() + 16);
+    size_t cursor = 0;
+    for (; hit != kNone; hit = findNoCaseFrom(css, "</style", cursor)) {
+        out.append(css, cursor, hit + 1 - cursor);
+        out.push_back('\\');
+        cursor = hit + 1;
+    }
+    out.append(css, cursor, std::string::npos);
+    css.swap(out);
 }
 
 // A fetched sheet as text: up to its first NUL, without a byte-order mark,
