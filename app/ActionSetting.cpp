@@ -47,6 +47,7 @@ OptionsChoice readOptionsChoice() {
                         std::strcmp(option.getString(), kOptionLaunch) != 0 &&
                         std::strcmp(option.getString(), kOptionSave) == 0;
     launchMailClient = !choice.saveToFile;
+    choice.completePage = readCompletePage();
     return choice;
 }
 
@@ -60,4 +61,22 @@ void storeOptionsChoice(const char* dataDirText, bool launch) {
     registry.writeString(kCompanyName, kProductName, kOptionValueName,
                          launch ? kOptionLaunch : kOptionSave);
     launchMailClient = launch;
+}
+
+bool completePageSetting(const char* value) {
+    return value != nullptr && std::strcmp(value, "1") == 0;
+}
+
+bool readCompletePage() {
+    VT_Registry registry(nullptr);
+    StringBuffer value;
+    if (!registry.readString(kCompanyName, kProductName, kCompletePageValueName, value)) {
+        return false;
+    }
+    return completePageSetting(value.getString());
+}
+
+void storeCompletePage(bool on) {
+    VT_Registry registry(nullptr);
+    registry.writeString(kCompanyName, kProductName, kCompletePageValueName, on ? "1" : "0");
 }

@@ -12,6 +12,8 @@ inline constexpr const char* kOptionValueName = "Option";
 inline constexpr const char* kDataDirValueName = "DataDir";
 inline constexpr const char* kOptionLaunch = "LaunchOutlookExpress";
 inline constexpr const char* kOptionSave = "SaveEML";
+// Whether Create Email embeds a complete page: "1" on, "0" (or absent) off.
+inline constexpr const char* kCompletePageValueName = "CompletePage";
 
 inline constexpr const char* kActionLabelLaunch = "Create Email Action: Launch Outlook Express";
 inline constexpr const char* kActionLabelSave = "Create Email Action: Save Email to File";
@@ -35,6 +37,7 @@ void readDataDir(StringBuffer& out);
 struct OptionsChoice {
     std::string dataDir;
     bool saveToFile = false;
+    bool completePage = false;
 };
 OptionsChoice readOptionsChoice();
 
@@ -45,3 +48,9 @@ inline constexpr int kDataDirBufferSize = 500;
 // bytes, trimmed) and the action; sets launchMailClient. Failures to store
 // are not reported.
 void storeOptionsChoice(const char* dataDirText, bool launch);
+
+// True when "CompletePage" is stored as "1"; anything else, or nothing, is off.
+bool completePageSetting(const char* value);
+bool readCompletePage();
+// Stores "CompletePage" as "1" or "0". Failures to store are not reported.
+void storeCompletePage(bool on);

@@ -48,6 +48,8 @@ constexpr const char* kUsageText =
     "      --keep-scripts     keep scripts, iframes, comments and event handlers\n"
     "                         (default: mail-safe, with the noscript content shown)\n"
     "      --no-unsent        do not mark the message as unsent (X-Unsent)\n"
+    "      --complete         also embed fonts, imported style sheets, every CSS\n"
+    "                         url(), style attributes, responsive and lazy images\n"
     "      --style-sheet URL  put this style sheet into the page (repeatable)\n"
     "      --exclude TEXT     never fetch a resource whose URL contains TEXT\n"
     "                         (repeatable)\n"
@@ -82,6 +84,7 @@ enum LongOnly {
     kOptConnections,
     kOptHelp,
     kOptVersion,
+    kOptComplete,
 };
 
 const option kLongOptions[] = {
@@ -91,6 +94,7 @@ const option kLongOptions[] = {
     {"from", required_argument, nullptr, kOptFrom},
     {"keep-scripts", no_argument, nullptr, kOptKeepScripts},
     {"no-unsent", no_argument, nullptr, kOptNoUnsent},
+    {"complete", no_argument, nullptr, kOptComplete},
     {"style-sheet", required_argument, nullptr, kOptStyleSheet},
     {"exclude", required_argument, nullptr, kOptExclude},
     {"proxy", required_argument, nullptr, kOptProxy},
@@ -109,6 +113,7 @@ struct Options {
     bool open = false;
     bool keepScripts = false;
     bool markUnsent = true;
+    bool completePage = false;
     bool insecure = false;
     bool verbose = false;
     bool quiet = false;
@@ -164,6 +169,9 @@ bool applyOption(int code, const char* argument, Options& options, std::string& 
         break;
     case kOptNoUnsent:
         options.markUnsent = false;
+        break;
+    case kOptComplete:
+        options.completePage = true;
         break;
     case kOptStyleSheet:
         options.styleSheets.emplace_back(argument);
@@ -267,6 +275,7 @@ void configure(Mhtml& converter, const Options& options) {
     converter.m_keepScripts = options.keepScripts;
     converter.m_scriptsOverNoscript = options.keepScripts;
     converter.m_markUnsent = options.markUnsent;
+    converter.m_completePage = options.completePage;
     converter.m_subject.setString(options.subject.c_str());
     converter.m_to.setString(options.to.c_str());
     converter.m_from.setString(options.from.c_str());

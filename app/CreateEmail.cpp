@@ -40,6 +40,7 @@ bool convertEmailInput(const char* input, StringBuffer& out) {
     converter.m_keepScripts = false;
     converter.m_scriptsOverNoscript = false;
     converter.m_markUnsent = true;
+    converter.m_completePage = readCompletePage();
     if (takesUrlPath(input)) {
         return converter.convertUrl(input, out);
     }

@@ -26,7 +26,8 @@ public:
 // the dialog open with "Failed." in the status line.
 void runCreateEmail(CreateEmailView& view);
 
-// Converts one input with the mail-safe options of the dialog: a URL when
-// it begins with "http" (any case), else a local file with the host
-// "localhost". True when out holds the whole message.
+// Converts one input with the mail-safe options of the dialog (and the
+// stored "CompletePage" setting): a URL when it begins with "http" (any
+// case), else a local file with the host "localhost". True when out holds
+// the whole message.
 bool convertEmailInput(const char* input, StringBuffer& out);

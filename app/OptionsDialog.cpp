@@ -14,6 +14,7 @@ struct OptionsWidgets {
     GtkWidget* dialog = nullptr;
     GtkWidget* launchRadio = nullptr;
     GtkWidget* saveRadio = nullptr;
+    GtkWidget* completeCheck = nullptr;
     GtkWidget* directory = nullptr;
     bool browsing = false;
 };
@@ -65,6 +66,8 @@ void build(OptionsWidgets& widgets, GtkWindow* owner) {
         GTK_RADIO_BUTTON(widgets.launchRadio), kOptionsSaveLabel);
     gtk_box_pack_start(GTK_BOX(content), widgets.launchRadio, FALSE, FALSE, 0);
     gtk_box_pack_start(GTK_BOX(content), widgets.saveRadio, FALSE, FALSE, 0);
+    widgets.completeCheck = gtk_check_button_new_with_label(kOptionsCompleteLabel);
+    gtk_box_pack_start(GTK_BOX(content), widgets.completeCheck, FALSE, FALSE, 0);
 
     GtkWidget* sunken = gtk_frame_new(nullptr);
     gtk_frame_set_shadow_type(GTK_FRAME(sunken), GTK_SHADOW_IN);
@@ -99,6 +102,8 @@ void showChoice(OptionsWidgets& widgets) {
     }
     gtk_toggle_button_set_active(
         GTK_TOGGLE_BUTTON(choice.saveToFile ? widgets.saveRadio : widgets.launchRadio), TRUE);
+    gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(widgets.completeCheck),
+                                 choice.completePage ? TRUE : FALSE);
 }
 
 } // namespace
@@ -114,6 +119,8 @@ int runOptionsDialog(GtkWindow* owner) {
     if (result == 1) {
         const bool launch = gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(widgets.launchRadio));
         storeOptionsChoice(gtk_entry_get_text(GTK_ENTRY(widgets.directory)), launch);
+        storeCompletePage(gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(widgets.completeCheck)) ==
+                          TRUE);
     } else if (result != 2) {
         result = kCloseCommandResult;
         postQuitMessage(0);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "convert/ContentIdIndex.h"
+#include "convert/CssReferences.h"
 #include "convert/MhtmlContext.h"
 #include "convert/TagLoop.h"
 #include "foundation/ExtPtrArray.h"
@@ -82,6 +83,20 @@ public:
     void rewriteLinkTags(StringBuffer& html);
     void rewriteBackgrounds(StringBuffer& html); // body, table, td
 
+    // Complete mode (m_completePage): what today's pages show beyond the
+    // passes above. Each runs only when processDocument asks for it.
+    // Every url() of a style text, its @import rules and @font-face sources.
+    void rewriteCssReferences(StringBuffer& css);
+    // Before the image pass: lazy images get their real address as SRC.
+    void promoteLazyImages(StringBuffer& html);
+    // After the tag passes: srcset, picture sources, video posters, style
+    // attributes, meta refresh.
+    void rewriteResponsiveImages(StringBuffer& html);
+    void rewritePosters(StringBuffer& html);
+    void rewriteStyleAttributes(StringBuffer& html);
+    void removeMetaRefresh(StringBuffer& html);
+    void completeDocumentTags(StringBuffer& html);
+
     // Base and root URLs and the document context stack.
     void setBaseAndRoot(const char* url);
     void resetContexts();
@@ -130,6 +145,10 @@ public:
     bool m_ignoreCertErrors = false;
     // Downloads at once; 1 fetches one resource at a time.
     int m_maxConnections = 16;
+    // Also embeds fonts, imported style sheets, every CSS url(), style
+    // attributes, responsive and lazy images. Off: the message is exactly
+    // what the passes above alone make.
+    bool m_completePage = false;
 
 private:
     void deleteAllContexts();
@@ -169,6 +188,14 @@ private:
     // in front of its relative url() values.
     bool m_inStyleSheetFile = false;
     StringBuffer m_styleSheetDirectory;
+
+    // Complete mode
+    bool cssUrlReplacement(const std::string& address, std::string& replacement);
+    CssReferences::ImportAction importStyleSheet(const std::string& address, std::string& sheet);
+    bool excluded(const char* url) const;
+    void rewriteSrcsetTag(FoundTag& tag, StringBuffer& out);
+    // Folded URLs of the sheets being imported, outermost first.
+    std::vector<std::string> m_importing;
 
     // Message assembly
     void addResourceParts(const StringBuffer& html, MimeMessage2* root);

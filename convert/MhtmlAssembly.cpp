@@ -1,5 +1,6 @@
 #include "Mhtml.h"
 
+#include "convert/FontTyping.h"
 #include "convert/ReferencedIds.h"
 #include "convert/ResourceProgress.h"
 #include "convert/ResourceTyping.h"
@@ -212,6 +213,9 @@ bool Mhtml::processDocument(StringBuffer& html, StringBuffer& documentOut, bool 
     if (m_keepScripts) {
         rewriteFrames(html, "<iframe ");
     }
+    if (m_completePage) {
+        promoteLazyImages(html);
+    }
     rewriteImages(html);
     rewriteSources(html, "<input");
     rewriteLinks(html);
@@ -223,6 +227,9 @@ bool Mhtml::processDocument(StringBuffer& html, StringBuffer& documentOut, bool 
         removeEventHandlers(html);
     }
     rewriteBackgrounds(html);
+    if (m_completePage) {
+        completeDocumentTags(html);
+    }
     restoreScripts(html, scripts.list);
     restoreStyles(html, styles.list);
 
@@ -305,10 +312,15 @@ void Mhtml::addResourcePart(const char* url, const char* contentId, int index,
 
     auto part = std::make_unique<MimeMessage2>();
     const char* sniffed = sniffImageType(data.getData(), data.getSize());
+    const char* font = m_completePage && sniffed == nullptr
+                           ? fontTypeFor(url, data.getData(), data.getSize())
+                           : nullptr;
     StringBuffer type;
     bool dropAsScript = false;
     if (sniffed != nullptr) {
         type.append(sniffed);
+    } else if (font != nullptr) {
+        type.append(font);
     } else {
         bool isJavaScript = false;
         typeByExtension(url, type, isJavaScript);
@@ -323,7 +335,9 @@ void Mhtml::addResourcePart(const char* url, const char* contentId, int index,
     partNameFor(url, index, type.getString(), name);
     part->setNameParam(name.getString());
 
-    const PartEncoding encoding = chooseEncoding(url, sniffed != nullptr, type.getString());
+    // A font travels in base64 like a picture.
+    const PartEncoding encoding =
+        chooseEncoding(url, sniffed != nullptr || font != nullptr, type.getString());
     StringBuffer document;
     if (encoding.styleSheet) {
         part->setCharset("iso-8859-1");

@@ -5,6 +5,7 @@
 #include "Mhtml.h"
 
 #include "convert/MarkupScan.h"
+#include "convert/StyleSheetScope.h"
 #include "foundation/DataBuffer.h"
 #include "foundation/DiagnosticLog.h"
 #include "foundation/FileUrl.h"
@@ -78,63 +79,6 @@ std::unique_ptr<std::FILE, FileCloser> openImageTagLog(bool wanted) {
 }
 
 } // namespace
-
-// While a fetched style sheet is rewritten, its relative url() values are
-// resolved against the sheet itself; the document's base, root and mode come
-// back afterwards.
-class StyleSheetScope {
-public:
-    StyleSheetScope(Mhtml& converter, const char* url)
-        : m_converter(converter), m_savedLocal(converter.m_local),
-          m_savedInFile(converter.m_inStyleSheetFile) {
-        m_savedBase.setSb(converter.currentBaseUrl());
-        m_savedRoot.setSb(converter.currentRootUrl());
-        m_savedDirectory.setSb(converter.m_styleSheetDirectory);
-        if (isWebUrl(url)) {
-            enterWebSheet(url);
-        } else {
-            enterFileSheet(url);
-        }
-    }
-    ~StyleSheetScope() {
-        m_converter.currentBaseUrl().setSb(m_savedBase);
-        m_converter.currentRootUrl().setSb(m_savedRoot);
-        m_converter.m_local = m_savedLocal;
-        m_converter.m_inStyleSheetFile = m_savedInFile;
-        m_converter.m_styleSheetDirectory.setSb(m_savedDirectory);
-    }
-    StyleSheetScope(const StyleSheetScope&) = delete;
-    StyleSheetScope& operator=(const StyleSheetScope&) = delete;
-
-private:
-    void enterWebSheet(const char* url) {
-        // The sheet's own base and root are working state, not news for the log.
-        DiagnosticLog* log = m_converter.m_log;
-        m_converter.m_log = nullptr;
-        m_converter.setBaseAndRoot(url);
-        m_converter.m_log = log;
-        m_converter.m_local = false;
-        m_converter.m_inStyleSheetFile = false;
-    }
-    void enterFileSheet(const char* url) {
-        StringBuffer path(url);
-        stripFileUrlPrefixes(path);
-        const char* lastSlash = std::strrchr(path.getString(), '/');
-        const int directoryLength =
-            lastSlash != nullptr ? static_cast<int>(lastSlash - path.getString()) + 1 : 0;
-        m_converter.m_styleSheetDirectory.clear();
-        m_converter.m_styleSheetDirectory.appendBytes(path.getString(), directoryLength);
-        m_converter.m_local = true;
-        m_converter.m_inStyleSheetFile = true;
-    }
-
-    Mhtml& m_converter;
-    StringBuffer m_savedBase;
-    StringBuffer m_savedRoot;
-    StringBuffer m_savedDirectory;
-    bool m_savedLocal;
-    bool m_savedInFile;
-};
 
 void Mhtml::setAttribute(StringBuffer& tag, const char* name, const char* value) {
     replaceAttributeValue(tag, name, value);

@@ -197,6 +197,10 @@ void Mhtml::resolveCssValue(const char* value, StringBuffer& out) {
 }
 
 void Mhtml::rewriteCssBackgrounds(StringBuffer& text) {
+    if (m_completePage) {
+        rewriteCssReferences(text);
+        return;
+    }
     const char* source = text.getString();
     const char* hit = findNoCase(source, kBackgroundImage);
     if (hit == nullptr) {

@@ -185,6 +185,32 @@ TEST_F(CreateEmailTest, CancelledSaveWritesNothingAndEnds) {
     EXPECT_EQ(view.endings, std::vector<int>{1});
 }
 
+TEST_F(CreateEmailTest, TheCompletePageSettingDecidesWhatIsEmbedded) {
+    m_site.write("s.css", "p{background:url(dot.png)}");
+    m_site.write("dot.png", std::string("\x89PNG\r\n\x1a\n", 8) + "rest");
+    const std::string page = m_site.write(
+        "styled.html", "<html><head><title>Styled</title><style>@import url(s.css);</style>"
+                       "</head><body><p>x</p></body></html>");
+    struct Case {
+        const char* stored; // null: never stored
+        bool embedded;
+    };
+    const Case cases[] = {{nullptr, false}, {"1", true}, {"0", false}, {"yes", false}};
+    for (const Case& c : cases) {
+        if (c.stored != nullptr) {
+            ASSERT_TRUE(VT_Registry(nullptr).writeString(kCompanyName, kProductName, "CompletePage",
+                                                         c.stored));
+        }
+        StringBuffer message;
+        ASSERT_TRUE(convertEmailInput(page.c_str(), message));
+        const std::string text = message.getString();
+        EXPECT_EQ(text.find("image/png") != std::string::npos, c.embedded)
+            << (c.stored ? c.stored : "(absent)");
+        EXPECT_EQ(text.find("@import") == std::string::npos, c.embedded)
+            << (c.stored ? c.stored : "(absent)");
+    }
+}
+
 TEST_F(CreateEmailTest, FileUrlInputTakesTheFilePath) {
     StringBuffer message;
     const std::string url = "file://" + m_page;

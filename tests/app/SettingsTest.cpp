@@ -113,6 +113,27 @@ TEST_F(SettingsTest, OptionsDialogStoresTheTrimmedDirectoryAndTheAction) {
     EXPECT_EQ(stored(kDataDirValueName), longDir.substr(0, 499));
 }
 
+TEST_F(SettingsTest, CompletePageIsOnOnlyWhenStoredAsOne) {
+    EXPECT_FALSE(readCompletePage());
+    EXPECT_FALSE(readOptionsChoice().completePage);
+    storeCompletePage(true);
+    EXPECT_EQ(stored(kCompletePageValueName), "1");
+    EXPECT_TRUE(readCompletePage());
+    EXPECT_TRUE(readOptionsChoice().completePage);
+    storeCompletePage(false);
+    EXPECT_EQ(stored(kCompletePageValueName), "0");
+    EXPECT_FALSE(readCompletePage());
+    for (const char* other : {"", "true", "1 ", "01", "yes"}) {
+        store(kCompletePageValueName, other);
+        EXPECT_FALSE(readCompletePage()) << other;
+    }
+    // The other two settings stay as they were.
+    storeOptionsChoice("/srv/mail", false);
+    storeCompletePage(true);
+    EXPECT_EQ(stored(kOptionValueName), "SaveEML");
+    EXPECT_EQ(stored(kDataDirValueName), "/srv/mail");
+}
+
 // --- the toolbar button ----------------------------------------------------------------
 
 class ToolbarButtonTest : public ::testing::Test {

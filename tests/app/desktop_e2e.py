@@ -8,7 +8,8 @@ the accessibility bus (AT-SPI), and checks what reaches the user:
    the user's handler for message/rfc822 (a recorder set up in mimeapps.list of
    a temporary HOME) receives wpx.eml in the temporary directory, a message with
    the page and its image;
-2. Options switches the action to saving and sets the directory, the status
+2. Options switches the action to saving, ticks the complete-page box (stored
+   as CompletePage=1) and sets the directory, the status
    line says so, Create Email opens the Save dialog, a name without extension
    is given, and the message lands in that directory as <name>.eml.
 
@@ -33,6 +34,7 @@ WORKING = "Working... PLEASE WAIT..."
 MAIN_TITLE = "Pagewing!     courtesy of Vantrel Software, Inc.  "
 SAVE_LABEL = "Create Email Action: Save Email to File"
 LAUNCH_LABEL = "Create Email Action: Launch Outlook Express"
+COMPLETE_LABEL = "Also embed fonts, imported style sheets and responsive images"
 
 # A 1x1 PNG.
 PIXEL = bytes.fromhex(
@@ -313,6 +315,7 @@ def inner(pagewing, artifacts):
                 raise
             press(options, "Do not launch Outlook Express, just save the email to an EML file.",
                   role="radio button")
+            press(options, COMPLETE_LABEL, role="check box")
             type_into(wait_until(lambda: find(options, "text"), 10, "the directory box"),
                       "  %s  " % saved)
             press(options, "OK")
@@ -331,6 +334,7 @@ def inner(pagewing, artifacts):
             settings = (config / "pagewing" / "registry.ini").read_text()
             check("Option=SaveEML" in settings and "DataDir=%s\n" % saved in settings,
                   "settings: " + settings)
+            check("CompletePage=1\n" in settings, "settings: " + settings)
             check(record.read_text().split() == lines, "the mail handler ran again")
         finally:
             server.shutdown()

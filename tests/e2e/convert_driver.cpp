@@ -2,8 +2,8 @@
 // desktop program sets them, and writes the message to a file, so that the
 // end-to-end tests can read it with a real MIME parser.
 //
-//   convert_driver url URL OUTPUT [keep-scripts]
-//   convert_driver file PATH OUTPUT [keep-scripts]
+//   convert_driver [--complete] url URL OUTPUT [keep-scripts]
+//   convert_driver [--complete] file PATH OUTPUT [keep-scripts]
 //
 // "keep-scripts" keeps scripts while a page with <noscript> still counts as
 // one without scripts, a setting the command line does not offer.
@@ -15,16 +15,23 @@
 #include <cstring>
 
 int main(int argc, char** argv) {
+    const bool complete = argc > 1 && std::strcmp(argv[1], "--complete") == 0;
+    if (complete) {
+        --argc;
+        ++argv;
+    }
     const bool keepScripts = argc == 5 && std::strcmp(argv[4], "keep-scripts") == 0;
     if ((argc != 4 && !keepScripts) ||
         (std::strcmp(argv[1], "url") != 0 && std::strcmp(argv[1], "file") != 0)) {
-        std::fprintf(stderr, "usage: convert_driver url|file INPUT OUTPUT [keep-scripts]\n");
+        std::fprintf(stderr,
+                     "usage: convert_driver [--complete] url|file INPUT OUTPUT [keep-scripts]\n");
         return 2;
     }
     Mhtml converter;
     converter.m_keepScripts = keepScripts;
     converter.m_scriptsOverNoscript = false;
     converter.m_markUnsent = true;
+    converter.m_completePage = complete;
     // Loopback only: the machine's proxy settings never apply.
     converter.m_directAccess = true;
     StreamLog log(stderr);

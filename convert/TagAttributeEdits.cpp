@@ -1,0 +1,171 @@
+#include "TagAttributeEdits.h"
+
+#include "foundation/StringBuffer.h"
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+bool isBoundary(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '"' || c == '\'' || c == '<';
+}
+
+bool isSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f';
+}
+
+char lowerAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
+}
+
+bool sameNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (lowerAscii(a[i]) != lowerAscii(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+size_t findNoCaseFrom(std::string_view text, std::string_view pattern, size_t from) {
+    if (pattern.empty() || text.size() < pattern.size()) {
+        return std::string_view::npos;
+    }
+    for (size_t i = from; i + pattern.size() <= text.size(); ++i) {
+        if (sameNoCase(text.substr(i, pattern.size()), pattern)) {
+            return i;
+        }
+    }
+    return std::string_view::npos;
+}
+
+bool findWithQuote(std::string_view tag, const std::string& name, char quote, AttributeSpan& span) {
+    const std::string pattern = name + "=" + quote;
+    for (size_t hit = findNoCaseFrom(tag, pattern, 0); hit != std::string_view::npos;
+         hit = findNoCaseFrom(tag, pattern, hit + 1)) {
+        if (hit != 0 && !isBoundary(tag[hit - 1])) {
+            continue;
+        }
+        const size_t valueStart = hit + pattern.size();
+        const size_t closing = tag.find(quote, valueStart);
+        if (closing == std::string_view::npos) {
+            return false;
+        }
+        span = {hit, valueStart, closing};
+        return true;
+    }
+    return false;
+}
+
+void replaceSpan(StringBuffer& tag, size_t start, size_t end, std::string_view with) {
+    std::string rebuilt(tag.getString(), static_cast<size_t>(tag.getSize()));
+    rebuilt.replace(start, end - start, with);
+    tag.clear();
+    tag.appendBytes(rebuilt.data(), static_cast<int>(rebuilt.size()));
+}
+
+} // namespace
+
+bool findTagAttribute(std::string_view tag, const char* name, AttributeSpan& span) {
+    if (name == nullptr || *name == 0) {
+        return false;
+    }
+    return findWithQuote(tag, name, '"', span) || findWithQuote(tag, name, '\'', span);
+}
+
+bool removeTagAttribute(StringBuffer& tag, const char* name) {
+    const std::string_view text(tag.getString(), static_cast<size_t>(tag.getSize()));
+    AttributeSpan span;
+    if (!findTagAttribute(text, name, span)) {
+        return false;
+    }
+    size_t start = span.nameStart;
+    while (start > 0 && isSpace(text[start - 1])) {
+        --start;
+    }
+    replaceSpan(tag, start, span.valueEnd + 1, "");
+    return true;
+}
+
+bool renameTagAttribute(StringBuffer& tag, const char* name, const char* newName) {
+    const std::string_view text(tag.getString(), static_cast<size_t>(tag.getSize()));
+    AttributeSpan span;
+    if (!findTagAttribute(text, name, span)) {
+        return false;
+    }
+    replaceSpan(tag, span.nameStart, span.nameStart + std::strlen(name), newName);
+    return true;
+}
+
+void insertTagAttribute(StringBuffer& tag, const char* name, const char* value) {
+    const std::string_view text(tag.getString(), static_cast<size_t>(tag.getSize()));
+    size_t at = text.find('<');
+    at = at == std::string_view::npos ? 0 : at + 1;
+    while (at < text.size() && !isSpace(text[at]) && text[at] != '>' && text[at] != '/') {
+        ++at;
+    }
+    std::string attribute = std::string(" ") + name + "=\"" + value + "\"";
+    replaceSpan(tag, at, at, attribute);
+}
+
+RawTag readRawTag(std::string_view text, size_t lt) {
+    RawTag tag;
+    size_t i = lt + 1;
+    while (i < text.size() && !isSpace(text[i]) && text[i] != '>') {
+        ++i;
+    }
+    while (i < text.size()) {
+        const char c = text[i];
+        if (c == '>') {
+            tag.end = i;
+            return tag;
+        }
+        if (isSpace(c) || c == '/') {
+            ++i;
+            continue;
+        }
+        const size_t nameStart = i;
+        while (i < text.size() && !isSpace(text[i]) && text[i] != '=' && text[i] != '>' &&
+               (text[i] != '/' || i == nameStart)) {
+            ++i;
+        }
+        const std::string_view name = text.substr(nameStart, i - nameStart);
+        size_t p = i;
+        while (p < text.size() && isSpace(text[p])) {
+            ++p;
+        }
+        if (p >= text.size() || text[p] != '=') {
+            continue; // an attribute without a value
+        }
+        ++p;
+        while (p < text.size() && isSpace(text[p])) {
+            ++p;
+        }
+        size_t start = p;
+        size_t end = p;
+        if (p < text.size() && (text[p] == '"' || text[p] == '\'')) {
+            start = p + 1;
+            const size_t closing = text.find(text[p], start);
+            if (closing == std::string_view::npos) {
+                return tag; // the text ends inside the value
+            }
+            end = closing;
+            i = closing + 1;
+        } else {
+            while (end < text.size() && !isSpace(text[end]) && text[end] != '>') {
+                ++end;
+            }
+            i = end;
+        }
+        if (!tag.hasStyle && sameNoCase(name, "style")) {
+            tag.hasStyle = true;
+            tag.styleStart = start;
+            tag.styleEnd = end;
+        }
+    }
+    return tag;
+}

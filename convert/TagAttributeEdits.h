@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+class StringBuffer;
+
+// Edits of one attribute in a tag, found as getAttributeValue finds it: its
+// whole name (at the start of the tag text or behind a blank, tab, CR, LF,
+// quote or "<", any case), "=" and a double quote, else "=" and a single
+// quote; the value runs to the next quote of that kind.
+
+struct AttributeSpan {
+    size_t nameStart = 0;
+    size_t valueStart = 0; // behind the opening quote
+    size_t valueEnd = 0;   // at the closing quote
+};
+
+bool findTagAttribute(std::string_view tag, const char* name, AttributeSpan& span);
+
+// Removes the attribute with the white space in front of it; true when there
+// was one.
+bool removeTagAttribute(StringBuffer& tag, const char* name);
+
+// Gives the attribute another name, its value unchanged; true when there was one.
+bool renameTagAttribute(StringBuffer& tag, const char* name, const char* newName);
+
+// Puts name="value" behind the tag name ("<img" + ' src="a.gif"' + ...).
+void insertTagAttribute(StringBuffer& tag, const char* name, const char* value);
+
+// A start tag as written in the page, at the "<" at position lt of text:
+// where its closing ">" stands (npos when the text ends first; a ">" inside
+// a quoted value does not count), and where the value of its first style
+// attribute stands (quoted with either quote, or unquoted), as a browser
+// takes it. Positions are in text.
+struct RawTag {
+    size_t end = std::string_view::npos;
+    bool hasStyle = false;
+    size_t styleStart = 0;
+    size_t styleEnd = 0;
+};
+RawTag readRawTag(std::string_view text, size_t lt);

@@ -1,0 +1,1 @@
+pw_add_fuzz_target(css SOURCE ${CMAKE_CURRENT_LIST_DIR}/css.cpp LIBS pw_convert)
