@@ -202,8 +202,12 @@ def differences(first, second):
     return count / (first.size[0] * first.size[1]), marked
 
 
-def keep_artifacts(name, pictures, message, marked):
-    folder = os.path.join(ARGS.artifacts, name)
+def artifact_folder(name):
+    return os.path.join(ARGS.artifacts, name)
+
+
+def keep_artifacts(name, pictures, message, marked=None):
+    folder = artifact_folder(name)
     os.makedirs(folder, exist_ok=True)
     for file_name, image in pictures.items():
         image.save(os.path.join(folder, file_name))
@@ -214,7 +218,8 @@ def keep_artifacts(name, pictures, message, marked):
 
 
 def photograph_page(name, tree, page, scratch):
-    """Serves, photographs and converts one page; returns both pictures and the message."""
+    """Serves, photographs and converts one page; returns the picture, the
+    message's path and its bytes."""
     site = os.path.join(scratch, "site")
     os.makedirs(site)
     source = os.path.join(ARGS.source_dir, tree)
@@ -235,9 +240,14 @@ def photograph_page(name, tree, page, scratch):
 
 
 def check_page(name, tree, page):
+    shutil.rmtree(artifact_folder(name), ignore_errors=True)
     with tempfile.TemporaryDirectory(prefix="pw-render-") as scratch:
         served, message, data = photograph_page(name, tree, page, scratch)
-        part_count = check_references(data)
+        try:
+            part_count = check_references(data)
+        except CheckFailed as failure:
+            folder = keep_artifacts(name, {"page.png": served}, message)
+            raise CheckFailed("%s: %s; see %s" % (name, failure, folder))
         shown = screenshot("file://" + message, os.path.join(scratch, "message.png"), scratch)
         share, marked = differences(served, shown)
         print("%-12s %2d parts, %.4f%% of the pixels differ" % (name, part_count, 100 * share))
@@ -246,12 +256,12 @@ def check_page(name, tree, page):
                                     message, marked)
             raise CheckFailed("%s: %.4f%% of the pixels differ (at most %.4f%%); see %s"
                               % (name, 100 * share, 100 * MAX_SHARE, folder))
-        shutil.rmtree(os.path.join(ARGS.artifacts, name), ignore_errors=True)
 
 
 def check_control():
     """A message that lost one picture must not pass."""
     name = "control"
+    shutil.rmtree(artifact_folder(name), ignore_errors=True)
     with tempfile.TemporaryDirectory(prefix="pw-render-") as scratch:
         served, message, data = photograph_page(name, "tests/data/render", "images.html", scratch)
         parts = data.split(b"\r\n--")
@@ -271,7 +281,6 @@ def check_control():
             folder = keep_artifacts(name, {"page.png": served, "message.png": shown},
                                     message, marked)
             raise CheckFailed("control: a lost picture went unnoticed; see " + folder)
-        shutil.rmtree(os.path.join(ARGS.artifacts, name), ignore_errors=True)
 
 
 def main():
