@@ -34,7 +34,8 @@ N-1 down to 0, which echoes; query keys code=, relative=1, scheme_relative=1
 and origin=URL carry along), "/_/loop" (redirects to itself).
 
 Every request is appended, before it is answered, as one JSON line to the
-file named by --log.
+file named by --log, with the client's port (one per connection) and the
+number of requests being answered at that moment, this one included.
 """
 
 import argparse
@@ -68,6 +69,8 @@ class Server(http.server.ThreadingHTTPServer):
         self.options = options
         self.tls_context = None
         self.log_lock = threading.Lock()
+        self.active_lock = threading.Lock()
+        self.active = 0
         self.routes = {}
         if options.routes:
             with open(options.routes, encoding="utf-8") as routes:
@@ -89,6 +92,16 @@ class Server(http.server.ThreadingHTTPServer):
     def handle_error(self, request, client_address):
         # Clients that abort (the point of several tests) are not errors.
         pass
+
+    def begin_answer(self):
+        """Counts a request being answered; returns how many are, this one included."""
+        with self.active_lock:
+            self.active += 1
+            return self.active
+
+    def end_answer(self):
+        with self.active_lock:
+            self.active -= 1
 
     def record(self, entry):
         if not self.options.log:
@@ -140,17 +153,22 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def answer(self):
         body = self.read_body()
-        self.server.record({
-            "method": self.command,
-            "target": self.path,
-            "headers": [[name, value] for name, value in self.headers.items()],
-            "body": body.decode("latin-1"),
-        })
+        active = self.server.begin_answer()
         try:
+            self.server.record({
+                "method": self.command,
+                "target": self.path,
+                "headers": [[name, value] for name, value in self.headers.items()],
+                "body": body.decode("latin-1"),
+                "client_port": self.client_address[1],
+                "active": active,
+            })
             script = self.script_for(self.path)
             self.respond(script, body)
         except (BrokenPipeError, ConnectionResetError, ssl.SSLError, socket.timeout):
             self.close_connection = True
+        finally:
+            self.server.end_answer()
 
     def script_for(self, target):
         parts = urllib.parse.urlsplit(target)
