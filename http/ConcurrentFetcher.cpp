@@ -156,9 +156,14 @@ bool ConcurrentFetcher::step() {
     }
     const int before = m_active;
     collectFinished();
-    if (m_active == before) {
-        curl_multi_poll(m_multi.get(), nullptr, 0, kPollMs, nullptr);
+    if (m_active != before) {
+        // Slots came free: the next transfers go out before the caller
+        // looks at what ended.
+        startWaiting();
+        curl_multi_perform(m_multi.get(), &running);
+        return true;
     }
+    curl_multi_poll(m_multi.get(), nullptr, 0, kPollMs, nullptr);
     return true;
 }
 
