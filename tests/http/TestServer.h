@@ -15,7 +15,7 @@ struct RecordedRequest {
     std::vector<std::pair<std::string, std::string>> headers;
     std::string body;
     int clientPort = 0; // tells the connection the request came on
-    int active = 0;     // requests being answered when it arrived, itself included
+    int active = 0;     // requests not yet answered when it arrived, itself included
 
     // The first header of that name (any case); "" when there is none.
     std::string header(const std::string& name) const;

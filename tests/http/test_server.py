@@ -35,7 +35,8 @@ and origin=URL carry along), "/_/loop" (redirects to itself).
 
 Every request is appended, before it is answered, as one JSON line to the
 file named by --log, with the client's port (one per connection) and the
-number of requests being answered at that moment, this one included.
+number of requests received and not yet answered at that moment, this one
+included.
 """
 
 import argparse
@@ -94,7 +95,8 @@ class Server(http.server.ThreadingHTTPServer):
         pass
 
     def begin_answer(self):
-        """Counts a request being answered; returns how many are, this one included."""
+        """Counts a request waiting for its answer; returns how many are, this
+        one included."""
         with self.active_lock:
             self.active += 1
             return self.active
@@ -158,6 +160,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def answer(self):
         body = self.read_body()
         active = self.server.begin_answer()
+        self.counted = True
         try:
             self.server.record({
                 "method": self.command,
@@ -172,6 +175,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
         except (BrokenPipeError, ConnectionResetError, ssl.SSLError, socket.timeout):
             self.close_connection = True
         finally:
+            self.stop_counting()
+
+    def stop_counting(self):
+        # Before the answer goes out: a client that asks again once it has
+        # its answer must never find this request still counted.
+        if self.counted:
+            self.counted = False
             self.server.end_answer()
 
     def script_for(self, target):
@@ -224,6 +234,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         status, headers, body = self.build(script, request_body)
         if status is None:
             return
+        self.stop_counting()
         self.send_answer(script, status, headers, body)
 
     def build(self, script, request_body):
