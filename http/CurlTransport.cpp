@@ -403,10 +403,6 @@ void appendBody(DataBuffer& out, const char* bytes, size_t count) {
     out.append(bytes, static_cast<uint32_t>(count));
 }
 
-CURLcode performTransfer(CURL* easy, TransferState& state) {
-    return state.explain(curl_easy_perform(easy));
-}
-
 RequestStep stepOfFailure(CURLcode code, bool connected) {
     switch (code) {
     case CURLE_OK:

@@ -216,9 +216,6 @@ bool redirectTarget(CURL* easy, long status, const std::string& answered, std::s
 // larger steps instead.
 void appendBody(DataBuffer& out, const char* bytes, size_t count);
 
-// Runs a configured transfer to its end.
-CURLcode performTransfer(CURL* easy, TransferState& state);
-
 // The step of the request that a failed transfer belongs to: resolving and
 // connecting (and running out of connect time) are the connect step; what
 // fails before anything is sent (a bad URL, an unsupported scheme, an option
