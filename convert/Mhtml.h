@@ -16,6 +16,7 @@ class DataBuffer;
 class DiagnosticLog;
 class MimeMessage2;
 class ReferencedIds;
+class ResourcePrefetch;
 
 // The page converter: one object turns one page (a URL or a local HTML file)
 // into the complete text of an .eml message in MHTML form.
@@ -207,6 +208,18 @@ private:
     void markEmitted(const char* url, const char* contentId);
     void forgetEmitted();
     void writeDump(const char* path, const StringBuffer& text);
+
+    // Downloads ahead of the resource loop and the link pass (none when one
+    // connection is allowed or no conversion runs).
+    friend class PrefetchScope;
+    void prefetchResources(const ReferencedIds& referenced, bool inFrameset);
+    void prefetchLinkedStyleSheets(const StringBuffer& html);
+    bool noteLinkedSheet(const char* url);
+    bool takePrefetched(const char* url, DataBuffer& data);
+    ResourcePrefetch* m_prefetch = nullptr;
+    // While the link pass runs silently to learn its style sheets: where it
+    // notes the URLs it would fetch.
+    std::vector<std::string>* m_linkedSheetUrls = nullptr;
 
     // Mirrors m_emitted for lookups, by resource (a relative address together
     // with the directory it is read from), plus the content-ids whose parts

@@ -1,6 +1,7 @@
 #include "Mhtml.h"
 
 #include "convert/FontTyping.h"
+#include "convert/PrefetchScope.h"
 #include "convert/ReferencedIds.h"
 #include "convert/ResourceProgress.h"
 #include "convert/ResourceTyping.h"
@@ -147,7 +148,11 @@ bool Mhtml::buildMessage(StringBuffer& html, StringBuffer& out) {
 
     auto root = std::make_unique<MimeMessage2>();
     root->initMultipartRelated();
-    const bool result = processDocument(html, out, false, root.get());
+    bool result = false;
+    {
+        const PrefetchScope prefetching(*this);
+        result = processDocument(html, out, false, root.get());
+    }
     forgetEmitted();
 
     root->setTypeParam("text/html");
@@ -269,6 +274,7 @@ void Mhtml::pageTitle(const StringBuffer& html, StringBuffer& out) {
 void Mhtml::addResourceParts(const StringBuffer& html, MimeMessage2* root) {
     const ReferencedIds referenced(html);
     const bool inFrameset = html.containsNoCase("<frameset");
+    prefetchResources(referenced, inFrameset);
     // The context object outlives the frames converted below: they push and
     // pop contexts of their own above it.
     ExtPtrArray& resources = currentResources();

@@ -292,6 +292,7 @@ void Mhtml::rebuildRollover(const StringBuffer& rest, StringBuffer& out) {
 // --- link tags: style sheets and other links -----------------------------
 
 void Mhtml::rewriteLinkTags(StringBuffer& html) {
+    prefetchLinkedStyleSheets(html);
     runPass(html, "<link", nullptr, TagCapture::Quoted, &Mhtml::rewriteLinkElement);
 }
 
@@ -491,17 +492,23 @@ bool Mhtml::fetchResource(const char* url, DataBuffer& data) {
     if (url == nullptr) {
         return false;
     }
+    if (noteLinkedSheet(url)) {
+        return false;
+    }
     if (isWebUrl(url)) {
-        VantrelHTTP* client = downloadUrl(url, m_proxy.getString(), m_httpLogin.getString(),
-                                          m_httpPassword.getString(), data, m_directAccess, m_log,
-                                          m_ignoreCertErrors);
-        if (client == nullptr) {
-            return false;
+        // A download made ahead stands for downloadUrl's first try.
+        if (!takePrefetched(url, data)) {
+            VantrelHTTP* client = downloadUrl(url, m_proxy.getString(), m_httpLogin.getString(),
+                                              m_httpPassword.getString(), data, m_directAccess,
+                                              m_log, m_ignoreCertErrors);
+            if (client == nullptr) {
+                return false;
+            }
+            delete client;
         }
         if (m_log != nullptr) {
             m_log->logData("http_get", url);
         }
-        delete client;
         return data.getSize() > 0;
     }
     // A page from the web must not put the user's own files into the mail.

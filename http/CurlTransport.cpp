@@ -1,5 +1,8 @@
 #include "http/CurlTransport.h"
 
+#include "foundation/DataBuffer.h"
+
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -176,6 +179,9 @@ bool isReadFailure(CURLcode code) {
 }
 
 } // namespace
+
+const char kBrowserAgentLine[] =
+    "User-Agent: Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1; Q312461)";
 
 bool ensureCurlReady() {
     static const bool ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
@@ -413,8 +419,42 @@ CURLcode configureTransfer(CURL* easy, const CurlSession& session, const std::st
     return options.result();
 }
 
-CURLcode performTransfer(CURL* easy, TransferState& state) {
-    return state.explain(curl_easy_perform(easy));
+TransferSpec getHopSpec(const UrlOrigin& hop, const UrlOrigin& first, const std::string& user,
+                        const std::string& secret, bool ignoreCertErrors,
+                        const HttpLimits& limits) {
+    TransferSpec spec;
+    spec.extraHeader = kBrowserAgentLine;
+    if (hop.sameAs(first)) {
+        spec.username = &user;
+        spec.password = &secret;
+    }
+    spec.ignoreCertErrors = ignoreCertErrors;
+    spec.limits = limits;
+    return spec;
+}
+
+bool redirectTarget(CURL* easy, long status, const std::string& answered, std::string& next) {
+    if (status != 301 && status != 302 && status != 303 && status != 307 && status != 308) {
+        return false;
+    }
+    std::string location;
+    if (!queryHeader(easy, "Location", location) || location.empty()) {
+        return false;
+    }
+    if (!resolveLocation(answered, location, next)) {
+        return false;
+    }
+    SplitUrl target = splitUrl(next.data(), next.size());
+    return target.ok && target.webScheme;
+}
+
+void appendBody(DataBuffer& out, const char* bytes, size_t count) {
+    uint64_t needed = static_cast<uint64_t>(out.getSize()) + count;
+    if (needed > out.getCapacity() && needed <= DataBuffer::kMaxSize) {
+        uint64_t grown = std::max<uint64_t>(needed, out.getCapacity() + out.getCapacity() / 2);
+        out.ensureCapacity(static_cast<uint32_t>(std::min<uint64_t>(grown, DataBuffer::kMaxSize)));
+    }
+    out.append(bytes, static_cast<uint32_t>(count));
 }
 
 RequestStep stepOfFailure(CURLcode code, bool connected) {

@@ -9,6 +9,8 @@
 #include <memory>
 #include <string>
 
+class DataBuffer;
+
 // The thin layer over libcurl that the HTTP client stands on: handles that
 // free themselves, URL splitting, the access kinds, and the per-request
 // option setup (timeouts, size cap, TLS and certificate rules) shared by
@@ -199,8 +201,26 @@ constexpr long kReadChunk = 8191;
 CURLcode configureTransfer(CURL* easy, const CurlSession& session, const std::string& url,
                            const TransferSpec& spec, CurlHeaderList& headers, TransferState& state);
 
-// Runs a configured transfer to its end.
-CURLcode performTransfer(CURL* easy, TransferState& state);
+// The one extra header line of every GET.
+extern const char kBrowserAgentLine[];
+
+// The request of one hop of a GET: the extra header line, the client's
+// credentials only while the hop stays on the scheme, host and port first
+// asked, the certificate rule and the limits. user and secret must outlive
+// the spec.
+TransferSpec getHopSpec(const UrlOrigin& hop, const UrlOrigin& first, const std::string& user,
+                        const std::string& secret, bool ignoreCertErrors, const HttpLimits& limits);
+
+// Whether a finished hop with this status code is a redirect that is
+// followed (301, 302, 303, 307 or 308 with a non-empty Location that names
+// an http or https URL), and where to: the Location resolved against the
+// URL that answered.
+bool redirectTarget(CURL* easy, long status, const std::string& answered, std::string& next);
+
+// Appends a piece of a response body. The buffer's own growth is linear,
+// which makes a large body quadratic to collect; room is made ahead in
+// larger steps instead.
+void appendBody(DataBuffer& out, const char* bytes, size_t count);
 
 // The step of the request that a failed transfer belongs to: resolving and
 // connecting (and running out of connect time) are the connect step; what

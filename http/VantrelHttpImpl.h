@@ -55,9 +55,7 @@ private:
     bool post(StringBuffer& url, StringBuffer& body, StringBuffer& response,
               const char* contentTypeLine, StringBuffer* errors);
     void clearResults();
-    bool credentialsFor(const UrlOrigin& target, const UrlOrigin& first) const;
     void readStatus(CURL* easy);
-    bool nextLocation(CURL* easy, const std::string& answered, std::string& next) const;
     void readContentType(CURL* easy);
     void reportFailure(GetKind kind, RequestStep step, const char* systemText) const;
 

@@ -149,6 +149,39 @@ class MessageChecks(unittest.TestCase):
             self.assertNotIn(handler, lowered)
 
 
+def normalised(data):
+    """Gives each content-id and the boundary a stand-in of the same length,
+    numbered by first appearance, and blanks the Date. A content-id in
+    quoted-printable text may be broken by soft line breaks; it is found
+    across them and the breaks stay where they are."""
+    soft = rb"(?:=\r\n)?"
+    pattern = re.compile(soft.join(re.escape(bytes([c])) for c in b"VANTREL-CID-")
+                         + rb"(?:" + soft + rb"[0-9a-f-]){36}")
+    stand_ins = {}
+
+    def replace(match):
+        text = match.group(0)
+        key = text.replace(b"=\r\n", b"")
+        stand_in = stand_ins.setdefault(key, b"CID-%d-" % len(stand_ins))
+        stand_in = stand_in.ljust(len(key), b"#")
+        out, taken = bytearray(), 0
+        i = 0
+        while i < len(text):
+            if text.startswith(b"=\r\n", i):
+                out += b"=\r\n"
+                i += 3
+                continue
+            out.append(stand_in[taken])
+            taken += 1
+            i += 1
+        return bytes(out)
+
+    data = pattern.sub(replace, data)
+    for number, boundary in enumerate(dict.fromkeys(re.findall(rb'boundary="([^"]+)"', data))):
+        data = data.replace(boundary, b"BOUNDARY-%d" % number)
+    return re.sub(rb"\r\nDate: [^\r]*\r\n", b"\r\nDate: (now)\r\n", data)
+
+
 def subject_text(message):
     pieces = email.header.decode_header(message["Subject"])
     return "".join(text.decode(charset or "ascii") if isinstance(text, bytes) else text
@@ -315,6 +348,31 @@ class WebSite(MessageChecks):
         self.assertEqual(styled.returncode, 0, styled.stderr)
         html = self.checked(styled.stdout).get_payload()[0].get_payload(decode=True)
         self.assertIn(b"h1 { color: #204a87; }", html)
+
+    def test_connections_change_neither_message_nor_log(self):
+        """One download at a time and many at once give the same message and
+        the same log, content-ids, the boundary and the Date aside."""
+        pages = ["/index.html#part", "/frames.html", "/base.html", "/utf8-header.html",
+                 "/utf8-meta.html", "/utf8-ascii.html", "/latin1.html", "/ascii.html",
+                 "/left.html", "/right.html", "/missing.html"]
+        variants = [[], ["--keep-scripts"], ["--exclude", "banner"],
+                    ["--style-sheet", self.server.url("/css/site.css")]]
+        for page in pages:
+            for variant in variants:
+                with self.subTest(page=page, variant=variant):
+                    arguments = ["-v", *variant, self.server.url(page)]
+                    one = run_pagewing("--connections", "1", *arguments)
+                    many = run_pagewing(*arguments)
+                    self.assertEqual(many.returncode, one.returncode)
+                    self.assertEqual(normalised(many.stdout + b"\0" + many.stderr),
+                                     normalised(one.stdout + b"\0" + one.stderr))
+        environment = clean_environment(PAGEWING_PASSWORD="s3cret")
+        arguments = ["-v", "--user", "reader", self.server.url("/private.html")]
+        one = run_pagewing("--connections", "1", *arguments, env=environment)
+        many = run_pagewing("--connections", "3", *arguments, env=environment)
+        self.assertEqual(one.returncode, 0, one.stderr)
+        self.assertEqual(normalised(many.stdout + b"\0" + many.stderr),
+                         normalised(one.stdout + b"\0" + one.stderr))
 
     def test_verbose_log_and_failed_resources(self):
         result = run_pagewing("-v", "-o", os.devnull, self.server.url("/index.html"))

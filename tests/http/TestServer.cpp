@@ -121,6 +121,8 @@ std::vector<RecordedRequest> TestServer::requests() const {
                                          toBytes(pair[1].get<std::string>()));
         }
         request.body = toBytes(entry.value("body", ""));
+        request.clientPort = entry.value("client_port", 0);
+        request.active = entry.value("active", 0);
         found.push_back(std::move(request));
     }
     return found;

@@ -14,6 +14,8 @@ struct RecordedRequest {
     std::string target; // path and query as sent
     std::vector<std::pair<std::string, std::string>> headers;
     std::string body;
+    int clientPort = 0; // tells the connection the request came on
+    int active = 0;     // requests not yet answered when it arrived, itself included
 
     // The first header of that name (any case); "" when there is none.
     std::string header(const std::string& name) const;

@@ -34,7 +34,9 @@ N-1 down to 0, which echoes; query keys code=, relative=1, scheme_relative=1
 and origin=URL carry along), "/_/loop" (redirects to itself).
 
 Every request is appended, before it is answered, as one JSON line to the
-file named by --log.
+file named by --log, with the client's port (one per connection) and the
+number of requests received and not yet answered at that moment, this one
+included.
 """
 
 import argparse
@@ -68,6 +70,8 @@ class Server(http.server.ThreadingHTTPServer):
         self.options = options
         self.tls_context = None
         self.log_lock = threading.Lock()
+        self.active_lock = threading.Lock()
+        self.active = 0
         self.routes = {}
         if options.routes:
             with open(options.routes, encoding="utf-8") as routes:
@@ -90,6 +94,17 @@ class Server(http.server.ThreadingHTTPServer):
         # Clients that abort (the point of several tests) are not errors.
         pass
 
+    def begin_answer(self):
+        """Counts a request waiting for its answer; returns how many are, this
+        one included."""
+        with self.active_lock:
+            self.active += 1
+            return self.active
+
+    def end_answer(self):
+        with self.active_lock:
+            self.active -= 1
+
     def record(self, entry):
         if not self.options.log:
             return
@@ -101,6 +116,10 @@ class Server(http.server.ThreadingHTTPServer):
 
 class Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
+    # Headers and body go out in separate writes; with Nagle's algorithm the
+    # body would wait for the client's delayed acknowledgement of the headers
+    # (40 ms) on every kept-alive connection. Web servers switch it off too.
+    disable_nagle_algorithm = True
     server_version = "PagewingTestServer/1.0"
     sys_version = ""
     timeout = 30
@@ -140,17 +159,30 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def answer(self):
         body = self.read_body()
-        self.server.record({
-            "method": self.command,
-            "target": self.path,
-            "headers": [[name, value] for name, value in self.headers.items()],
-            "body": body.decode("latin-1"),
-        })
+        active = self.server.begin_answer()
+        self.counted = True
         try:
+            self.server.record({
+                "method": self.command,
+                "target": self.path,
+                "headers": [[name, value] for name, value in self.headers.items()],
+                "body": body.decode("latin-1"),
+                "client_port": self.client_address[1],
+                "active": active,
+            })
             script = self.script_for(self.path)
             self.respond(script, body)
         except (BrokenPipeError, ConnectionResetError, ssl.SSLError, socket.timeout):
             self.close_connection = True
+        finally:
+            self.stop_counting()
+
+    def stop_counting(self):
+        # Before the answer goes out: a client that asks again once it has
+        # its answer must never find this request still counted.
+        if self.counted:
+            self.counted = False
+            self.server.end_answer()
 
     def script_for(self, target):
         parts = urllib.parse.urlsplit(target)
@@ -202,6 +234,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         status, headers, body = self.build(script, request_body)
         if status is None:
             return
+        self.stop_counting()
         self.send_answer(script, status, headers, body)
 
     def build(self, script, request_body):

@@ -1,0 +1,113 @@
+// Downloading a document's web resources all at once before the resource
+// loop and the link pass ask for them one by one. The loop and the pass
+// stay in charge: they take each download as they come to it, and fetch
+// anything that was not prefetched, or whose prefetch failed, themselves.
+
+#include "Mhtml.h"
+
+#include "convert/ReferencedIds.h"
+#include "convert/ResourcePrefetch.h"
+#include "foundation/StringPair.h"
+#include "http/VantrelHttpImpl.h"
+
+#include <cstring>
+#include <strings.h>
+
+namespace {
+
+bool isWebUrl(const char* url) {
+    return strncasecmp(url, "http:", 5) == 0 || strncasecmp(url, "https:", 6) == 0;
+}
+
+std::string trimmed(const StringBuffer& text) {
+    StringBuffer copy(text.getString());
+    copy.trim();
+    return copy.getString();
+}
+
+// The request that downloadUrl's first try would make now: the client of
+// the trimmed proxy or of the direct-access flag, with the credentials set
+// on it as the client trims them.
+FetchSettings firstTrySettings(const Mhtml& converter) {
+    FetchSettings settings;
+    settings.proxy = trimmed(converter.m_proxy);
+    if (!settings.proxy.empty()) {
+        settings.kind = AccessKind::NamedProxy;
+    } else {
+        settings.kind = converter.m_directAccess ? AccessKind::Direct : AccessKind::Preconfigured;
+    }
+    settings.username = trimmed(converter.m_httpLogin);
+    settings.password = trimmed(converter.m_httpPassword);
+    settings.ignoreCertErrors = converter.m_ignoreCertErrors;
+    settings.limits = VantrelHttpImpl::defaultLimits();
+    return settings;
+}
+
+} // namespace
+
+void Mhtml::prefetchResources(const ReferencedIds& referenced, bool inFrameset) {
+    if (m_prefetch == nullptr) {
+        return;
+    }
+    const FetchSettings settings = firstTrySettings(*this);
+    const ExtPtrArray& resources = currentResources();
+    for (int i = 0; i < resources.getSize(); ++i) {
+        const auto* entry = static_cast<const StringPair*>(resources.elementAt(i));
+        if (entry == nullptr) {
+            continue;
+        }
+        const char* url = entry->getName();
+        const char* contentId = entry->getValue();
+        // The resource loop's own decisions, in its order.
+        if (!isWebUrl(url) || alreadyEmitted(url, contentId)) {
+            continue;
+        }
+        if (!referenced.mentions(contentId) && !inFrameset && !isPageUrl(url)) {
+            continue;
+        }
+        bool excluded = false;
+        for (int j = 0; j < m_excludes.getSize() && !excluded; ++j) {
+            const auto* exclude = static_cast<const StringBuffer*>(m_excludes.elementAt(j));
+            excluded = exclude != nullptr && std::strstr(url, exclude->getString()) != nullptr;
+        }
+        if (!excluded) {
+            m_prefetch->add(url, settings);
+        }
+    }
+}
+
+void Mhtml::prefetchLinkedStyleSheets(const StringBuffer& html) {
+    if (m_prefetch == nullptr || findNoCase(html.getString(), "<link") == nullptr) {
+        return;
+    }
+    // A silent run of the link pass on a copy tells which style sheets the
+    // real pass will fetch: every decision stays the pass's own.
+    std::vector<std::string> urls;
+    StringBuffer copy;
+    copy.setSb(html);
+    DiagnosticLog* const log = m_log;
+    m_log = nullptr;
+    m_linkedSheetUrls = &urls;
+    runPass(copy, "<link", nullptr, TagCapture::Quoted, &Mhtml::rewriteLinkElement);
+    m_linkedSheetUrls = nullptr;
+    m_log = log;
+
+    const FetchSettings settings = firstTrySettings(*this);
+    for (const std::string& url : urls) {
+        if (isWebUrl(url.c_str())) {
+            m_prefetch->add(url.c_str(), settings);
+        }
+    }
+}
+
+bool Mhtml::noteLinkedSheet(const char* url) {
+    if (m_linkedSheetUrls == nullptr) {
+        return false;
+    }
+    m_linkedSheetUrls->emplace_back(url);
+    return true;
+}
+
+bool Mhtml::takePrefetched(const char* url, DataBuffer& data) {
+    return m_prefetch != nullptr && m_prefetch->take(url, firstTrySettings(*this), data);
+}

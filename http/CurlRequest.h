@@ -1,0 +1,40 @@
+#pragma once
+
+#include "http/CurlTransport.h"
+
+#include <string>
+
+// One request on its own easy handle (the connection and request handles of
+// a request): set up, run to its end either alone or on a multi handle, and
+// kept so that the response's headers can be read afterwards.
+class CurlRequest {
+public:
+    struct Outcome {
+        RequestStep failedStep = RequestStep::None;
+        std::string systemText;
+
+        bool failed() const { return failedStep != RequestStep::None; }
+    };
+
+    CurlRequest(TransferState::Sink sink, const HttpLimits& limits);
+    CurlRequest(const CurlRequest&) = delete;
+    CurlRequest& operator=(const CurlRequest&) = delete;
+
+    // Sets every option of the transfer; a failure outcome when the request
+    // cannot be made (no session, a URL that cannot be split or is not http
+    // or https, an option that does not take).
+    Outcome prepare(const CurlSession* session, const SplitUrl& split, const TransferSpec& spec);
+    // What the transfer's end (curl's result for it) means for the request.
+    Outcome finish(CURLcode code) const;
+    // prepare, then the transfer on this thread until it ends.
+    Outcome run(const CurlSession* session, const SplitUrl& split, const TransferSpec& spec);
+
+    CURL* easy() const { return m_easy.get(); }
+
+private:
+    static Outcome failure(RequestStep step, std::string text) { return {step, std::move(text)}; }
+
+    CurlEasy m_easy;
+    CurlHeaderList m_headers;
+    TransferState m_state;
+};
