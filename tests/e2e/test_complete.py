@@ -146,8 +146,11 @@ class CompletePages(MessageChecks):
             "img/commented.png"])
         home = re.search(r"content: url\((cid:VANTREL-CID-[0-9a-f-]{36})#home\)", html)
         star = re.search(r"content: url\((cid:VANTREL-CID-[0-9a-f-]{36})#star\)", html)
-        self.assertTrue(home and star, html)
+        whole = re.search(r"content: url\((cid:VANTREL-CID-[0-9a-f-]{36})\)", html)
+        self.assertTrue(home and star and whole, html)
+        # One part for the file, whatever fragment stands behind its address.
         self.assertEqual(home.group(1), star.group(1))
+        self.assertEqual(home.group(1), whole.group(1))
         self.assertIn("background: #fff url(cid:", html)
         self.assertEqual(html.count("mask-image: url(cid:"), 2)
         self.assert_parts(message, ["red.png", "green.png", "blue.png", "orange.png",
