@@ -11,9 +11,14 @@
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
+// Optional in a target, as for libFuzzer.
+extern "C" __attribute__((weak)) int LLVMFuzzerInitialize(int* argc, char*** argv);
 
 int main(int argc, char** argv) {
     namespace fs = std::filesystem;
+    if (LLVMFuzzerInitialize != nullptr) {
+        LLVMFuzzerInitialize(&argc, &argv);
+    }
     int replayed = 0;
     for (int i = 1; i < argc; ++i) {
         std::error_code error;
@@ -25,7 +30,8 @@ int main(int argc, char** argv) {
                 continue;
             }
             std::ifstream in(entry.path(), std::ios::binary);
-            std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            std::vector<char> bytes((std::istreambuf_iterator<char>(in)),
+                                    std::istreambuf_iterator<char>());
             LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
             ++replayed;
         }

@@ -33,7 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     cleanTag(text, cleaned, nullptr);
     check(cleaned.getSize() == 0 || cleaned.charAt(0) == '<');
 
-    static const char* const kNames[] = {"src", "HREF", "background", "charset", "http-equiv", "file"};
+    static const char* const kNames[] = {"src",     "HREF",       "background",
+                                         "charset", "http-equiv", "file"};
     for (const char* name : kNames) {
         StringBuffer value;
         getAttributeValue(text, name, value);
