@@ -22,7 +22,6 @@ namespace {
 
 constexpr const char* kImageTagLog = "imageTags.log";
 constexpr const char* kHeadEnd = "</head>";
-constexpr int kHeadEndLength = 7;
 
 bool isWebUrl(const char* url) {
     return beginsWithNoCase(url, "http:") || beginsWithNoCase(url, "https:");
