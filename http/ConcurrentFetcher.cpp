@@ -191,7 +191,7 @@ void ConcurrentFetcher::startHop(Request& request) {
     if (request.redirects == 0) {
         request.first = split.origin;
     }
-    const TransferSpec spec = getHopSpec(
+    const TransferPlan plan = getHopPlan(
         split.origin, request.first, request.settings.username, request.settings.password,
         request.settings.ignoreCertErrors, request.settings.limits);
     DataBuffer& body = request.body;
@@ -201,7 +201,7 @@ void ConcurrentFetcher::startHop(Request& request) {
             return true;
         },
         request.settings.limits);
-    if (!m_multi || request.transfer->prepare(request.session, split, spec).failed()) {
+    if (!m_multi || request.transfer->prepare(request.session, split, plan).failed()) {
         complete(request, false);
         return;
     }

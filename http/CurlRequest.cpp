@@ -6,7 +6,7 @@ CurlRequest::CurlRequest(TransferState::Sink sink, const HttpLimits& limits)
     : m_state(std::move(sink), limits) {}
 
 CurlRequest::Outcome CurlRequest::prepare(const CurlSession* session, const SplitUrl& split,
-                                          const TransferSpec& spec) {
+                                          const TransferPlan& plan) {
     if (session == nullptr) {
         return failure(RequestStep::Connect, curl_easy_strerror(CURLE_FAILED_INIT));
     }
@@ -20,7 +20,7 @@ CurlRequest::Outcome CurlRequest::prepare(const CurlSession* session, const Spli
         return failure(RequestStep::OpenRequest, curl_easy_strerror(CURLE_FAILED_INIT));
     }
     CURLcode code =
-        configureTransfer(m_easy.get(), *session, split.requestUrl, spec, m_headers, m_state);
+        configureTransfer(m_easy.get(), *session, split.requestUrl, plan, m_headers, m_state);
     if (code != CURLE_OK) {
         return failure(RequestStep::OpenRequest, curl_easy_strerror(code));
     }
@@ -36,8 +36,8 @@ CurlRequest::Outcome CurlRequest::finish(CURLcode code) const {
 }
 
 CurlRequest::Outcome CurlRequest::run(const CurlSession* session, const SplitUrl& split,
-                                      const TransferSpec& spec) {
-    Outcome prepared = prepare(session, split, spec);
+                                      const TransferPlan& plan) {
+    Outcome prepared = prepare(session, split, plan);
     if (prepared.failed()) {
         return prepared;
     }

@@ -23,11 +23,11 @@ public:
     // Sets every option of the transfer; a failure outcome when the request
     // cannot be made (no session, a URL that cannot be split or is not http
     // or https, an option that does not take).
-    Outcome prepare(const CurlSession* session, const SplitUrl& split, const TransferSpec& spec);
+    Outcome prepare(const CurlSession* session, const SplitUrl& split, const TransferPlan& plan);
     // What the transfer's end (curl's result for it) means for the request.
     Outcome finish(CURLcode code) const;
     // prepare, then the transfer on this thread until it ends.
-    Outcome run(const CurlSession* session, const SplitUrl& split, const TransferSpec& spec);
+    Outcome run(const CurlSession* session, const SplitUrl& split, const TransferPlan& plan);
 
     CURL* easy() const { return m_easy.get(); }
 

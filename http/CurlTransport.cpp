@@ -90,39 +90,39 @@ void setAccessKind(OptionSetter& options, const CurlSession& session) {
     }
 }
 
-void setHeaders(OptionSetter& options, const TransferSpec& spec, CurlHeaderList& headers) {
+void setHeaders(OptionSetter& options, const TransferPlan& plan, CurlHeaderList& headers) {
     options.set(CURLOPT_USERAGENT, kAgentName);
-    if (spec.extraHeader != nullptr && !headers.add(spec.extraHeader)) {
+    if (plan.extraHeader != nullptr && !headers.add(plan.extraHeader)) {
         options.fail(CURLE_OUT_OF_MEMORY);
     }
-    if (spec.post && !headers.add("Expect:")) {
+    if (plan.post && !headers.add("Expect:")) {
         // Without this libcurl waits for a "100 Continue" on larger bodies.
         options.fail(CURLE_OUT_OF_MEMORY);
     }
     options.set(CURLOPT_HTTPHEADER, headers.get());
 }
 
-void setCredentials(OptionSetter& options, const TransferSpec& spec) {
-    if (spec.username == nullptr || spec.password == nullptr || spec.username->empty() ||
-        spec.password->empty()) {
+void setCredentials(OptionSetter& options, const TransferPlan& plan) {
+    if (plan.username == nullptr || plan.password == nullptr || plan.username->empty() ||
+        plan.password->empty()) {
         return;
     }
     options.set(CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
-    options.set(CURLOPT_USERNAME, spec.username->c_str());
-    options.set(CURLOPT_PASSWORD, spec.password->c_str());
+    options.set(CURLOPT_USERNAME, plan.username->c_str());
+    options.set(CURLOPT_PASSWORD, plan.password->c_str());
 }
 
-void setBody(OptionSetter& options, const TransferSpec& spec) {
-    if (!spec.post) {
+void setBody(OptionSetter& options, const TransferPlan& plan) {
+    if (!plan.post) {
         options.set(CURLOPT_HTTPGET, 1L);
         return;
     }
     options.set(CURLOPT_POST, 1L);
-    options.set(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(spec.bodyLength));
-    options.set(CURLOPT_POSTFIELDS, spec.bodyLength > 0 ? spec.body : "");
+    options.set(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(plan.bodyLength));
+    options.set(CURLOPT_POSTFIELDS, plan.bodyLength > 0 ? plan.body : "");
 }
 
-void setTls(OptionSetter& options, const TransferSpec& spec) {
+void setTls(OptionSetter& options, const TransferPlan& plan) {
     // Another certificate store can be named the way curl's own tool and
     // OpenSSL's tools name one.
     const char* bundle = std::getenv("CURL_CA_BUNDLE");
@@ -138,7 +138,7 @@ void setTls(OptionSetter& options, const TransferSpec& spec) {
             options.set(CURLOPT_CAINFO, file);
         }
     }
-    if (spec.ignoreCertErrors) {
+    if (plan.ignoreCertErrors) {
         options.set(CURLOPT_SSL_VERIFYPEER, 0L);
         options.set(CURLOPT_SSL_VERIFYHOST, 0L);
         options.set(CURLOPT_SSL_OPTIONS, static_cast<long>(CURLSSLOPT_NO_REVOKE));
@@ -400,7 +400,7 @@ int TransferState::onConnected(void* self, char*, char*, int, int) {
 }
 
 CURLcode configureTransfer(CURL* easy, const CurlSession& session, const std::string& url,
-                           const TransferSpec& spec, CurlHeaderList& headers,
+                           const TransferPlan& plan, CurlHeaderList& headers,
                            TransferState& state) {
     OptionSetter options(easy);
     options.set(CURLOPT_URL, url.c_str());
@@ -410,27 +410,27 @@ CURLcode configureTransfer(CURL* easy, const CurlSession& session, const std::st
     options.set(CURLOPT_SHARE, session.share());
     options.set(CURLOPT_BUFFERSIZE, kReadChunk);
     setAccessKind(options, session);
-    setHeaders(options, spec, headers);
-    setCredentials(options, spec);
-    setBody(options, spec);
-    setTls(options, spec);
-    setLimits(options, spec.limits);
+    setHeaders(options, plan, headers);
+    setCredentials(options, plan);
+    setBody(options, plan);
+    setTls(options, plan);
+    setLimits(options, plan.limits);
     setCallbacks(options, state);
     return options.result();
 }
 
-TransferSpec getHopSpec(const UrlOrigin& hop, const UrlOrigin& first, const std::string& user,
+TransferPlan getHopPlan(const UrlOrigin& hop, const UrlOrigin& first, const std::string& user,
                         const std::string& secret, bool ignoreCertErrors,
                         const HttpLimits& limits) {
-    TransferSpec spec;
-    spec.extraHeader = kBrowserAgentLine;
+    TransferPlan plan;
+    plan.extraHeader = kBrowserAgentLine;
     if (hop.sameAs(first)) {
-        spec.username = &user;
-        spec.password = &secret;
+        plan.username = &user;
+        plan.password = &secret;
     }
-    spec.ignoreCertErrors = ignoreCertErrors;
-    spec.limits = limits;
-    return spec;
+    plan.ignoreCertErrors = ignoreCertErrors;
+    plan.limits = limits;
+    return plan;
 }
 
 bool redirectTarget(CURL* easy, long status, const std::string& answered, std::string& next) {

@@ -138,7 +138,7 @@ SplitUrl splitUrl(const char* text, size_t length);
 bool resolveLocation(const std::string& base, const std::string& location, std::string& resolved);
 
 // What one transfer needs besides its URL.
-struct TransferSpec {
+struct TransferPlan {
     bool post = false;
     const char* extraHeader = nullptr; // one header line, e.g. "User-Agent: ..."
     const char* body = nullptr;        // the POST body
@@ -199,7 +199,7 @@ constexpr long kReadChunk = 8191;
 // headers, credentials, body, timeouts, size cap, TLS and callbacks. The
 // header list must outlive the transfer. CURLE_OK when every option took.
 CURLcode configureTransfer(CURL* easy, const CurlSession& session, const std::string& url,
-                           const TransferSpec& spec, CurlHeaderList& headers, TransferState& state);
+                           const TransferPlan& plan, CurlHeaderList& headers, TransferState& state);
 
 // The one extra header line of every GET.
 extern const char kBrowserAgentLine[];
@@ -207,8 +207,8 @@ extern const char kBrowserAgentLine[];
 // The request of one hop of a GET: the extra header line, the client's
 // credentials only while the hop stays on the scheme, host and port first
 // asked, the certificate rule and the limits. user and secret must outlive
-// the spec.
-TransferSpec getHopSpec(const UrlOrigin& hop, const UrlOrigin& first, const std::string& user,
+// the plan.
+TransferPlan getHopPlan(const UrlOrigin& hop, const UrlOrigin& first, const std::string& user,
                         const std::string& secret, bool ignoreCertErrors, const HttpLimits& limits);
 
 // Whether a finished hop with this status code is a redirect that is

@@ -94,8 +94,8 @@ bool VantrelHttpImpl::get(StringBuffer& url, DataBuffer& out, GetKind kind) {
         }
         std::string user = username.getString();
         std::string secret = password.getString();
-        TransferSpec spec =
-            getHopSpec(split.origin, first, user, secret, ignoreCertErrors, m_limits);
+        TransferPlan plan =
+            getHopPlan(split.origin, first, user, secret, ignoreCertErrors, m_limits);
 
         CurlRequest request(
             [&out](const char* bytes, size_t count) {
@@ -103,7 +103,7 @@ bool VantrelHttpImpl::get(StringBuffer& url, DataBuffer& out, GetKind kind) {
                 return true;
             },
             m_limits);
-        CurlRequest::Outcome outcome = request.run(internet.get(), split, spec);
+        CurlRequest::Outcome outcome = request.run(internet.get(), split, plan);
         if (outcome.failed()) {
             reportFailure(kind, outcome.failedStep, outcome.systemText.c_str());
             return false;
@@ -127,15 +127,15 @@ bool VantrelHttpImpl::post(StringBuffer& url, StringBuffer& body, StringBuffer& 
     SplitUrl split = splitUrl(url.getString(), static_cast<size_t>(url.getSize()));
     std::string user = username.getString();
     std::string secret = password.getString();
-    TransferSpec spec;
-    spec.post = true;
-    spec.extraHeader = contentTypeLine;
-    spec.body = body.getString();
-    spec.bodyLength = static_cast<size_t>(body.getSize());
-    spec.username = &user;
-    spec.password = &secret;
-    spec.ignoreCertErrors = ignoreCertErrors;
-    spec.limits = m_limits;
+    TransferPlan plan;
+    plan.post = true;
+    plan.extraHeader = contentTypeLine;
+    plan.body = body.getString();
+    plan.bodyLength = static_cast<size_t>(body.getSize());
+    plan.username = &user;
+    plan.password = &secret;
+    plan.ignoreCertErrors = ignoreCertErrors;
+    plan.limits = m_limits;
 
     CurlRequest request(
         [&response](const char* bytes, size_t count) {
@@ -143,7 +143,7 @@ bool VantrelHttpImpl::post(StringBuffer& url, StringBuffer& body, StringBuffer& 
             return true;
         },
         m_limits);
-    CurlRequest::Outcome outcome = request.run(internet.get(), split, spec);
+    CurlRequest::Outcome outcome = request.run(internet.get(), split, plan);
     if (outcome.failedStep == RequestStep::None) {
         return true;
     }

@@ -19,7 +19,7 @@
 
 namespace {
 
-struct PartSpec {
+struct PartPlan {
     std::string contentType;
     std::string charset;
     std::string name;
@@ -80,12 +80,12 @@ int main(int argc, char** argv) {
     const std::string directory = argv[1];
     mkdir(directory.c_str(), 0755);
 
-    std::vector<PartSpec> specs;
-    specs.push_back({"text/html", "iso-8859-1", "", "quoted-printable", makeHtml()});
+    std::vector<PartPlan> plans;
+    plans.push_back({"text/html", "iso-8859-1", "", "quoted-printable", makeHtml()});
     const size_t imageSizes[] = {0, 1, 53, 54, 55, 1024 * 1024};
     unsigned seed = 1;
     for (size_t size : imageSizes) {
-        specs.push_back({"image/png", "", "image" + std::to_string(size) + ".png", "base64",
+        plans.push_back({"image/png", "", "image" + std::to_string(size) + ".png", "base64",
                          randomBytes(size, seed++)});
     }
 
@@ -98,27 +98,27 @@ int main(int argc, char** argv) {
     MimeMessage2 root;
     root.initMultipartRelated();
     root.setTypeParam("text/html");
-    for (const PartSpec& spec : specs) {
+    for (const PartPlan& plan : plans) {
         MimeMessage2* part = new MimeMessage2();
-        part->setContentType(spec.contentType.c_str());
-        if (!spec.charset.empty()) {
-            part->setCharset(spec.charset.c_str());
+        part->setContentType(plan.contentType.c_str());
+        if (!plan.charset.empty()) {
+            part->setCharset(plan.charset.c_str());
         }
-        if (!spec.name.empty()) {
-            part->setNameParam(spec.name.c_str());
-            part->setHeaderField("Content-ID", ("<" + spec.name + ">").c_str());
+        if (!plan.name.empty()) {
+            part->setNameParam(plan.name.c_str());
+            part->setHeaderField("Content-ID", ("<" + plan.name + ">").c_str());
         }
-        if (spec.contentType == "text/html") {
+        if (plan.contentType == "text/html") {
             StringBuffer html;
-            html.appendBytes(spec.bytes.data(), static_cast<int>(spec.bytes.size()));
+            html.appendBytes(plan.bytes.data(), static_cast<int>(plan.bytes.size()));
             part->setBodyFromSb(html);
-            part->setTransferEncoding(spec.encoding.c_str());
+            part->setTransferEncoding(plan.encoding.c_str());
             part->setHeaderField("Content-Location", "http://127.0.0.1/page.html");
         } else {
-            part->setTransferEncoding(spec.encoding.c_str());
-            part->setBodyBytes(spec.bytes.data(), static_cast<int>(spec.bytes.size()),
-                               spec.encoding.c_str());
-            part->setTransferEncoding(spec.encoding.c_str());
+            part->setTransferEncoding(plan.encoding.c_str());
+            part->setBodyBytes(plan.bytes.data(), static_cast<int>(plan.bytes.size()),
+                               plan.encoding.c_str());
+            part->setTransferEncoding(plan.encoding.c_str());
         }
         root.addPart(part);
     }
@@ -138,15 +138,15 @@ int main(int argc, char** argv) {
                         std::string(rendered.getString(), static_cast<size_t>(rendered.getSize())));
 
     std::string manifest = "{\n  \"parts\": [\n";
-    for (size_t i = 0; i < specs.size(); ++i) {
+    for (size_t i = 0; i < plans.size(); ++i) {
         const std::string file = "part" + std::to_string(i) + ".bin";
-        ok = writeFile(directory + "/" + file, specs[i].bytes) && ok;
+        ok = writeFile(directory + "/" + file, plans[i].bytes) && ok;
         manifest += "    {\"file\": " + jsonString(file) +
-                    ", \"content_type\": " + jsonString(specs[i].contentType) +
-                    ", \"charset\": " + jsonString(specs[i].charset) +
-                    ", \"name\": " + jsonString(specs[i].name) +
-                    ", \"encoding\": " + jsonString(specs[i].encoding) + "}";
-        manifest += i + 1 < specs.size() ? ",\n" : "\n";
+                    ", \"content_type\": " + jsonString(plans[i].contentType) +
+                    ", \"charset\": " + jsonString(plans[i].charset) +
+                    ", \"name\": " + jsonString(plans[i].name) +
+                    ", \"encoding\": " + jsonString(plans[i].encoding) + "}";
+        manifest += i + 1 < plans.size() ? ",\n" : "\n";
     }
     manifest += "  ]\n}\n";
     ok = writeFile(directory + "/manifest.json", manifest) && ok;

@@ -55,19 +55,19 @@ def check_parts(root, manifest, directory):
     parts = root.get_payload()
     if len(parts) != len(manifest["parts"]):
         fail("%d parts read, %d written" % (len(parts), len(manifest["parts"])))
-    for index, (part, spec) in enumerate(zip(parts, manifest["parts"])):
-        label = "part %d (%s)" % (index, spec["file"])
+    for index, (part, plan) in enumerate(zip(parts, manifest["parts"])):
+        label = "part %d (%s)" % (index, plan["file"])
         if part.defects:
             fail("%s has defects %r" % (label, part.defects))
-        if part.get_content_type() != spec["content_type"]:
+        if part.get_content_type() != plan["content_type"]:
             fail("%s type %s" % (label, part.get_content_type()))
-        if spec["charset"] and part.get_param("charset") != spec["charset"]:
+        if plan["charset"] and part.get_param("charset") != plan["charset"]:
             fail("%s charset %r" % (label, part.get_param("charset")))
-        if spec["name"] and part.get_param("name") != spec["name"]:
+        if plan["name"] and part.get_param("name") != plan["name"]:
             fail("%s name %r" % (label, part.get_param("name")))
-        if part["Content-Transfer-Encoding"] != spec["encoding"]:
+        if part["Content-Transfer-Encoding"] != plan["encoding"]:
             fail("%s encoding %r" % (label, part["Content-Transfer-Encoding"]))
-        with open(os.path.join(directory, spec["file"]), "rb") as handle:
+        with open(os.path.join(directory, plan["file"]), "rb") as handle:
             expected = handle.read()
         payload = part.get_payload(decode=True)
         if payload != expected:
