@@ -116,9 +116,9 @@ size_t skipSpaceAndComments(std::string_view s, size_t pos) {
     return pos;
 }
 
-// The ")" that closes the "(" at pos, strings and comments stepped over; the
-// end of the text when there is none.
-size_t closingParenthesis(std::string_view s, size_t pos) {
+// The closer that matches the opener at pos, strings and comments stepped
+// over; the end of the text when there is none.
+size_t closingBracket(std::string_view s, size_t pos, char opener, char closer) {
     int depth = 0;
     size_t i = pos;
     while (i < s.size()) {
@@ -130,9 +130,9 @@ size_t closingParenthesis(std::string_view s, size_t pos) {
             i = skipString(s, i);
             continue;
         }
-        if (s[i] == '(') {
+        if (s[i] == opener) {
             ++depth;
-        } else if (s[i] == ')' && --depth == 0) {
+        } else if (s[i] == closer && --depth == 0) {
             return i;
         }
         ++i;
@@ -140,27 +140,12 @@ size_t closingParenthesis(std::string_view s, size_t pos) {
     return s.size();
 }
 
-// The "}" that closes the "{" at pos, or the end of the text.
+size_t closingParenthesis(std::string_view s, size_t pos) {
+    return closingBracket(s, pos, '(', ')');
+}
+
 size_t closingBrace(std::string_view s, size_t pos) {
-    int depth = 0;
-    size_t i = pos;
-    while (i < s.size()) {
-        if (commentAt(s, i)) {
-            i = skipComment(s, i);
-            continue;
-        }
-        if (quoteAt(s, i)) {
-            i = skipString(s, i);
-            continue;
-        }
-        if (s[i] == '{') {
-            ++depth;
-        } else if (s[i] == '}' && --depth == 0) {
-            return i;
-        }
-        ++i;
-    }
-    return s.size();
+    return closingBracket(s, pos, '{', '}');
 }
 
 // The pieces of s between the separators that stand outside comments,
