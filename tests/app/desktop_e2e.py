@@ -140,7 +140,7 @@ def find(root, role=None, name=None, only_showing=True):
     return None
 
 
-def window(pid, title):
+def window(pid, title, process=None):
     def found():
         app = application(pid)
         if app is None:
@@ -153,6 +153,9 @@ def window(pid, title):
     try:
         return wait_until(found, 30, "the window " + repr(title))
     except Failure:
+        if process is not None and process.poll() is not None:
+            raise Failure("the program ended (%d) before its window %r showed: %s" % (
+                process.returncode, title, process.stdout.read().decode(errors="replace")))
         app = application(pid)
         seen = []
         if app is not None:
@@ -275,7 +278,7 @@ def inner(pagewing, artifacts):
         try:
             # 1. Launch the mail client with the temporary message.
             process = run_program(pagewing, env)
-            dialog = window(process.pid, MAIN_TITLE)
+            dialog = window(process.pid, MAIN_TITLE, process)
             check(status_line(dialog, [LAUNCH_LABEL]) == LAUNCH_LABEL, "the launch label is missing")
             edit = wait_until(lambda: find(dialog, "text"), 10, "the edit box")
             for page in open_pages:
@@ -294,7 +297,7 @@ def inner(pagewing, artifacts):
 
             # 2. Switch to saving in Options, then save through the Save dialog.
             process = run_program(pagewing, env)
-            dialog = window(process.pid, MAIN_TITLE)
+            dialog = window(process.pid, MAIN_TITLE, process)
             # Cancel stores nothing, whatever was chosen.
             press(dialog, "Options")
             options = window(process.pid, "Options")
@@ -357,7 +360,10 @@ def main():
         print("SKIPPED: missing " + ", ".join(missing))
         sys.exit(77)
     os.makedirs(artifacts, exist_ok=True)
-    command = ["xvfb-run", "-a", "-s", "-screen 0 1024x768x24", "dbus-run-session", "--",
+    # Without -noreset the server resets whenever its last client leaves (a
+    # helper of the accessibility bus does), and a program that connects
+    # during the reset finds no display.
+    command = ["xvfb-run", "-a", "-s", "-screen 0 1024x768x24 -noreset", "dbus-run-session", "--",
                "/usr/bin/python3", os.path.abspath(__file__), "--inner", pagewing, artifacts]
     result = subprocess.run(command, timeout=300)
     sys.exit(result.returncode)
