@@ -44,6 +44,7 @@ struct ConcurrentFetcher::Request {
     std::string host; // the running hop's per-host key; empty while none runs
     std::unique_ptr<CurlRequest> transfer;
     DataBuffer body;
+    long httpVersion = 0; // of the last hop that got an answer
     bool done = false;
     bool succeeded = false;
 };
@@ -105,6 +106,11 @@ int ConcurrentFetcher::add(const std::string& url, const FetchSettings& settings
 bool ConcurrentFetcher::finished(int ticket) const {
     auto found = m_requests.find(ticket);
     return found != m_requests.end() && found->second->done;
+}
+
+long ConcurrentFetcher::httpVersion(int ticket) const {
+    auto found = m_requests.find(ticket);
+    return found != m_requests.end() ? found->second->httpVersion : 0;
 }
 
 bool ConcurrentFetcher::take(int ticket, DataBuffer& out) {
@@ -253,6 +259,11 @@ void ConcurrentFetcher::collectFinished() {
 
 void ConcurrentFetcher::hopEnded(Request& request, CURLcode code) {
     detach(request);
+    long version = CURL_HTTP_VERSION_NONE;
+    if (curl_easy_getinfo(request.transfer->easy(), CURLINFO_HTTP_VERSION, &version) == CURLE_OK &&
+        version != CURL_HTTP_VERSION_NONE) {
+        request.httpVersion = version;
+    }
     if (request.transfer->finish(code).failed()) {
         complete(request, false);
         return;

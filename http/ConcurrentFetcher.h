@@ -59,6 +59,11 @@ public:
     void run();
 
     bool finished(int ticket) const;
+    // The HTTP version the ticket's GET was last answered in, as curl names
+    // it (CURL_HTTP_VERSION_1_1, CURL_HTTP_VERSION_2_0, ...): what the server
+    // agreed to, which no request rule depends on. 0 while no answer came,
+    // and for an unknown or used-up ticket.
+    long httpVersion(int ticket) const;
     // Transfers in progress at the moment, and the most there were at once.
     int active() const { return m_active; }
     int peakActive() const { return m_peakActive; }

@@ -387,4 +387,20 @@ TEST_F(ConcurrentHttpsTest, TlsConnectionsAreUsedAgain) {
     EXPECT_LE(clientPorts(s_secure->requests()).size(), 6u);
 }
 
+TEST_F(ConcurrentHttpsTest, TheVersionOfTheAnswerIsKeptUntilTheGetIsTaken) {
+    m_environment.set("CURL_CA_BUNDLE", TestCertificates::get()->caFile);
+    ConcurrentFetcher fetcher;
+    // The server speaks HTTP/1.1 only.
+    const int answered = fetcher.add(s_secure->url("/_/r?body=one"), directSettings());
+    const int refused = fetcher.add(
+        "http://127.0.0.1:" + std::to_string(findFreeLoopbackPort()) + "/", directSettings());
+    fetcher.run();
+    EXPECT_EQ(fetcher.httpVersion(answered), CURL_HTTP_VERSION_1_1);
+    EXPECT_EQ(fetcher.httpVersion(refused), 0);
+    DataBuffer out;
+    ASSERT_TRUE(fetcher.take(answered, out));
+    EXPECT_EQ(fetcher.httpVersion(answered), 0);
+    EXPECT_EQ(fetcher.httpVersion(12345), 0);
+}
+
 } // namespace
