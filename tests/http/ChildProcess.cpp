@@ -31,7 +31,8 @@ ChildProcess::~ChildProcess() {
     stop();
 }
 
-bool ChildProcess::start(const std::vector<std::string>& argv, const std::string& errorFile) {
+bool ChildProcess::start(const std::vector<std::string>& argv, const std::string& errorFile,
+                         const std::string& outputFile) {
     stop();
     int pipeEnds[2];
     if (pipe2(pipeEnds, O_CLOEXEC) != 0) {
@@ -39,7 +40,12 @@ bool ChildProcess::start(const std::vector<std::string>& argv, const std::string
     }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
+    if (outputFile.empty()) {
+        posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outputFile.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    }
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     if (!errorFile.empty()) {
         posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errorFile.c_str(),

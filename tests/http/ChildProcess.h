@@ -14,8 +14,12 @@ public:
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     // Starts argv[0] (searched on PATH) with the arguments; standard error
-    // goes to errorFile when one is given. False when it could not start.
-    bool start(const std::vector<std::string>& argv, const std::string& errorFile = "");
+    // goes to errorFile when one is given, and standard output to
+    // outputFile when one is given (a child that writes more than a pipe
+    // holds while the test is busy would block), which leaves no lines to
+    // read. False when it could not start.
+    bool start(const std::vector<std::string>& argv, const std::string& errorFile = "",
+               const std::string& outputFile = "");
     // The next line of the child's output without its line end; false when
     // none came within the time or the output ended.
     bool readLine(std::string& line, int timeoutMs);
