@@ -212,12 +212,15 @@ bool MultiLangImpl::utf16ToUtf8(const void* data, int length, DataBuffer& out) {
 bool MultiLangImpl::platformFromUtf16(int codePage, const void* data, int length, DataBuffer& out,
                                       DiagnosticLog* log) {
     const Input input = inputOf(data, length);
-    const std::vector<char16_t> units = unitsFromBytes(input.bytes, input.length);
-    const int count = static_cast<int>(units.size());
-    if (count == 0) {
+    if (input.length == 0) {
         return true;
     }
-    const int needed = wideCharToMultiByte(codePage, units.data(), count, nullptr, 0);
+    // A single byte holds no UTF-16 unit: the platform counts nothing and that
+    // is a failure, not an empty success.
+    const std::vector<char16_t> units = unitsFromBytes(input.bytes, input.length);
+    const int count = static_cast<int>(units.size());
+    const int needed =
+        count == 0 ? 0 : wideCharToMultiByte(codePage, units.data(), count, nullptr, 0);
     if (needed == 0) {
         logErrorWithNumber(log, "Failed to convert from Unicode to code page ", codePage, "");
         return false;

@@ -376,4 +376,31 @@ TEST(IcuCoverage, PlainFunctionsFollowTheWindowsContract) {
     EXPECT_EQ(std::string(bytes, 2), "\xE9?");
 }
 
+TEST(IcuCoverage, FromUtf16SucceedsAtOnceOnlyForAnEmptyInput) {
+    struct Case {
+        const char* what;
+        int length;
+        bool ok;
+        Lines lines;
+    };
+    const std::vector<Case> cases = {
+        {"no bytes", 0, true, {}},
+        {"one byte, no whole unit",
+         1,
+         false,
+         {"error: Failed to convert from Unicode to code page 28591"}},
+        {"one unit", 2, true, {}},
+    };
+    const char16_t text[] = {u'a', 0};
+    for (const Case& c : cases) {
+        RecordingLog log;
+        DataBuffer out;
+        EXPECT_EQ(MultiLangImpl::platformFromUtf16(28591, text, c.length, out, &log), c.ok)
+            << c.what;
+        EXPECT_EQ(log.lines(), c.lines) << c.what;
+        DataBuffer utf8;
+        EXPECT_EQ(MultiLangImpl::utf16ToUtf8(text, c.length, utf8), c.ok) << c.what;
+    }
+}
+
 } // namespace
