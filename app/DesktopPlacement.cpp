@@ -24,12 +24,55 @@ void centerOnDesktop(GtkWindow* window) {
                     centeredOffset(desktop.y, desktop.height, height));
 }
 
-void drawPendingChanges() {
+namespace {
+
+void handlePendingEvents() {
     // Bounded, so that a source that keeps itself ready cannot hold us here.
     for (int round = 0; round < 1000 && gtk_events_pending(); ++round) {
         gtk_main_iteration_do(FALSE);
     }
-    gdk_display_flush(gdk_display_get_default());
+}
+
+void markPainted(bool* painted, GdkFrameClock*) {
+    *painted = true;
+}
+
+gboolean markTimedOut(gpointer timedOut) {
+    *static_cast<bool*>(timedOut) = true;
+    return G_SOURCE_REMOVE;
+}
+
+// A change is drawn only at the window's next frame, which the frame clock
+// schedules a little later: it is not pending yet when the change is made.
+void waitForNextPaint(GtkWidget* widget) {
+    constexpr guint kLongestWaitMs = 500;
+    GdkFrameClock* clock =
+        gtk_widget_get_mapped(widget) ? gtk_widget_get_frame_clock(widget) : nullptr;
+    if (clock == nullptr) {
+        return;
+    }
+    bool painted = false;
+    bool timedOut = false;
+    const gulong handler =
+        g_signal_connect_swapped(clock, "after-paint", G_CALLBACK(markPainted), &painted);
+    const guint timer = g_timeout_add(kLongestWaitMs, markTimedOut, &timedOut);
+    gtk_widget_queue_draw(widget);
+    gdk_frame_clock_request_phase(clock, GDK_FRAME_CLOCK_PHASE_PAINT);
+    while (!painted && !timedOut) {
+        g_main_context_iteration(nullptr, TRUE);
+    }
+    g_signal_handler_disconnect(clock, handler);
+    if (!timedOut) {
+        g_source_remove(timer);
+    }
+}
+
+} // namespace
+
+void drawPendingChanges(GtkWidget* widget) {
+    handlePendingEvents();
+    waitForNextPaint(widget);
+    gdk_display_flush(gtk_widget_get_display(widget));
 }
 
 namespace {

@@ -2,6 +2,7 @@
 
 #include <functional>
 
+typedef struct _GtkWidget GtkWidget;
 typedef struct _GtkWindow GtkWindow;
 
 // The start of a window of windowSize centred on a desktop that begins at
@@ -13,9 +14,10 @@ int centeredOffset(int desktopStart, int desktopSize, int windowSize);
 // monitor's rectangle.
 void centerOnDesktop(GtkWindow* window);
 
-// Handles every pending event, so that what was just changed is drawn
-// before a long task begins.
-void drawPendingChanges();
+// Handles every pending event and waits (at most half a second) until the
+// widget's window has painted, so that what was just changed is on the
+// screen before a long task begins.
+void drawPendingChanges(GtkWidget* widget);
 
 // Runs action from the main loop once the current event is handled. A
 // button whose action runs a modal dialog defers it so that whoever

@@ -99,6 +99,7 @@ GtkWidget* MainDialog::buildList() {
                                                 kPageColumn, nullptr);
     gtk_tree_selection_set_mode(gtk_tree_view_get_selection(GTK_TREE_VIEW(m_list)),
                                 GTK_SELECTION_SINGLE);
+    g_signal_connect(m_list, "key-press-event", G_CALLBACK(onListKey), this);
 
     GtkWidget* scroller = gtk_scrolled_window_new(nullptr, nullptr);
     gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scroller), GTK_POLICY_AUTOMATIC,
@@ -183,7 +184,7 @@ bool MainDialog::selectedItemText(std::string& text) {
 
 void MainDialog::showStatus(const char* text) {
     gtk_label_set_text(GTK_LABEL(m_status), text);
-    drawPendingChanges();
+    drawPendingChanges(m_dialog);
 }
 
 bool MainDialog::askSaveFileName(const char* startFolder, std::string& path) {
@@ -231,6 +232,20 @@ void MainDialog::onOptions(GtkWidget*, MainDialog* self) {
 void MainDialog::onToolbarButton(GtkWidget*, MainDialog* self) {
     if (!self->m_busy && !self->m_ended) {
         registerToolbarButton();
+    }
+}
+
+gboolean MainDialog::onListKey(GtkWidget*, GdkEventKey* event, MainDialog* self) {
+    // The list would take Enter for itself (to activate its row); in this
+    // dialog Enter presses the default button wherever the focus is.
+    switch (event->keyval) {
+    case GDK_KEY_Return:
+    case GDK_KEY_KP_Enter:
+    case GDK_KEY_ISO_Enter:
+        gtk_window_activate_default(GTK_WINDOW(self->m_dialog));
+        return TRUE;
+    default:
+        return FALSE;
     }
 }
 

@@ -7,6 +7,8 @@
 typedef struct _GtkWidget GtkWidget;
 typedef struct _GtkWindow GtkWindow;
 typedef struct _GtkListStore GtkListStore;
+typedef struct _GdkEventKey GdkEventKey;
+typedef int gboolean;
 
 inline constexpr const char* kMainDialogTitle =
     "Pagewing!     courtesy of Vantrel Software, Inc.  ";
@@ -50,6 +52,7 @@ private:
     static void onOptions(GtkWidget* button, MainDialog* self);
     static void onToolbarButton(GtkWidget* button, MainDialog* self);
     static void onCloseKey(GtkWidget* dialog, MainDialog* self);
+    static gboolean onListKey(GtkWidget* list, GdkEventKey* event, MainDialog* self);
 
     GtkWidget* m_dialog = nullptr;
     GtkListStore* m_pages = nullptr;

@@ -11,7 +11,10 @@ the accessibility bus (AT-SPI), and checks what reaches the user:
 2. Options switches the action to saving, ticks the complete-page box (stored
    as CompletePage=1) and sets the directory, the status
    line says so, Create Email opens the Save dialog, a name without extension
-   is given, and the message lands in that directory as <name>.eml.
+   is given, and the message lands in that directory as <name>.eml;
+3. "Working... PLEASE WAIT..." is on the screen while a slow page downloads;
+4. Enter, pressed while the page list has the focus, runs Create Email (the
+   default button).
 
 A screenshot of the main dialog is kept under the build directory.
 
@@ -66,10 +69,19 @@ def wait_until(predicate, seconds, what):
 
 # --- the page server ----------------------------------------------------------------
 
+SLOW_SECONDS = 4
+
+
 def start_server(site):
     class Handler(http.server.SimpleHTTPRequestHandler):
         def __init__(self, *args, **kwargs):
             super().__init__(*args, directory=str(site), **kwargs)
+
+        def do_GET(self):
+            if self.path == "/slow.html":
+                time.sleep(SLOW_SECONDS)
+                self.path = "/page.html"
+            super().do_GET()
 
         def log_message(self, *args):
             pass
@@ -240,6 +252,26 @@ def install_open_browser(home):
     return [line for line in lines if line.startswith("http")]
 
 
+def screen_bytes(node, env):
+    """The raw pixels of the node's rectangle on the screen."""
+    Atspi = atspi()
+    box = node.get_extents(Atspi.CoordType.SCREEN)
+    return subprocess.run(["import", "-window", "root", "-crop",
+                           "%dx%d+%d+%d" % (box.width, box.height, box.x, box.y), "+repage",
+                           "rgb:-"], check=True, env=env, capture_output=True).stdout
+
+
+def press_enter_in_list(dialog, env):
+    Atspi = atspi()
+    table = wait_until(lambda: find(dialog, "table"), 10, "the page list")
+    check(Atspi.Component.grab_focus(table), "the page list took no focus")
+    windows = subprocess.run(["xdotool", "search", "--name", "^Pagewing!"], env=env,
+                             capture_output=True, text=True).stdout.split()
+    check(windows, "xdotool found no main dialog")
+    subprocess.run(["xdotool", "windowfocus", "--sync", windows[-1]], check=True, env=env)
+    subprocess.run(["xdotool", "key", "Return"], check=True, env=env)
+
+
 def screenshot(dialog, path, env):
     Atspi = atspi()
     box = dialog.get_extents(Atspi.CoordType.SCREEN)
@@ -339,6 +371,35 @@ def inner(pagewing, artifacts):
                   "settings: " + settings)
             check("CompletePage=1\n" in settings, "settings: " + settings)
             check(record.read_text().split() == lines, "the mail handler ran again")
+
+            # 3. The status line says to wait while a slow page downloads.
+            process = run_program(pagewing, env)
+            dialog = window(process.pid, MAIN_TITLE, process)
+            status = wait_until(lambda: find(dialog, "label", SAVE_LABEL), 10, "the save label")
+            time.sleep(0.5)
+            before = screen_bytes(status, env)
+            button = find(dialog, "push button", "Create Email")
+            # Pressed at once after typing, as a user in a hurry does: the
+            # window has not drawn a frame since.
+            type_into(find(dialog, "text"), base + "slow.html")
+            # The answer to the press can wait for the download; the screen cannot.
+            threading.Thread(target=lambda: button.do_action(0), daemon=True).start()
+            time.sleep(SLOW_SECONDS / 2)
+            check(screen_bytes(status, env) != before,
+                  "the status line was not redrawn while the page downloaded")
+            press(window(process.pid, "Save As"), "Cancel")
+            finish(process)
+
+            # 4. Enter in the page list presses Create Email, the default
+            # button; the page in the edit box goes before the list.
+            process = run_program(pagewing, env)
+            dialog = window(process.pid, MAIN_TITLE, process)
+            type_into(wait_until(lambda: find(dialog, "text"), 10, "the edit box"),
+                      base + "page.html")
+            press_enter_in_list(dialog, env)
+            press(window(process.pid, "Save As"), "Cancel")
+            finish(process)
+            check(sorted(saved.iterdir()) == [target], "Cancel saved: %r" % list(saved.iterdir()))
         finally:
             server.shutdown()
     print("desktop end-to-end test passed; screenshot: %s" % shot)
