@@ -169,6 +169,7 @@ bool promoteLazyAttributes(StringBuffer& tag, bool isImage) {
                 replaceAttributeValue(tag, "src", value.getString());
                 removeTagAttribute(tag, name);
             } else {
+                removeBareTagAttributes(tag, "src");
                 renameTagAttribute(tag, name, "src");
             }
             changed = true;
@@ -183,6 +184,7 @@ bool promoteLazyAttributes(StringBuffer& tag, bool isImage) {
             replaceAttributeValue(tag, "srcset", lazySet.getString());
             removeTagAttribute(tag, "data-srcset");
         } else {
+            removeBareTagAttributes(tag, "srcset");
             renameTagAttribute(tag, "data-srcset", "srcset");
         }
         changed = true;
@@ -208,6 +210,7 @@ bool promoteLazyAttributes(StringBuffer& tag, bool isImage) {
     if (findTagAttribute(viewOf(tag), "src", empty)) {
         replaceAttributeValue(tag, "src", chosen.c_str());
     } else {
+        removeBareTagAttributes(tag, "src");
         insertTagAttribute(tag, "src", chosen.c_str());
     }
     return true;

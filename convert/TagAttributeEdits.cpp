@@ -77,6 +77,52 @@ bool findTagAttribute(std::string_view tag, const char* name, AttributeSpan& spa
     return findWithQuote(tag, name, '"', span) || findWithQuote(tag, name, '\'', span);
 }
 
+bool removeBareTagAttributes(StringBuffer& tag, const char* name) {
+    const std::string_view text(tag.getString(), static_cast<size_t>(tag.getSize()));
+    const size_t length = std::strlen(name);
+    std::string kept;
+    size_t copied = 0;
+    char quote = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (quote != 0) {
+            quote = c == quote ? 0 : quote;
+            continue;
+        }
+        if (c == '"' || c == '\'') {
+            quote = c;
+            continue;
+        }
+        if (length == 0 || i == 0 || !isSpace(text[i - 1]) ||
+            !sameNoCase(text.substr(i, length), name)) {
+            continue;
+        }
+        size_t after = i + length;
+        while (after < text.size() && isSpace(text[after])) {
+            ++after;
+        }
+        const bool bare = i + length == text.size() || isSpace(text[i + length]) ||
+                          text[i + length] == '>' || text[i + length] == '/';
+        if (!bare || (after < text.size() && text[after] == '=')) {
+            continue;
+        }
+        size_t start = i;
+        while (start > copied && isSpace(text[start - 1])) {
+            --start;
+        }
+        kept.append(text.substr(copied, start - copied));
+        copied = i + length;
+        i = copied - 1;
+    }
+    if (copied == 0) {
+        return false;
+    }
+    kept.append(text.substr(copied));
+    tag.clear();
+    tag.appendBytes(kept.data(), static_cast<int>(kept.size()));
+    return true;
+}
+
 bool removeTagAttribute(StringBuffer& tag, const char* name) {
     const std::string_view text(tag.getString(), static_cast<size_t>(tag.getSize()));
     AttributeSpan span;

@@ -22,6 +22,11 @@ bool findTagAttribute(std::string_view tag, const char* name, AttributeSpan& spa
 // was one.
 bool removeTagAttribute(StringBuffer& tag, const char* name);
 
+// Removes every attribute of that name written without a value ("<img src
+// alt=x>"), with the white space in front of it, so that a value given to
+// the name later is the only one; true when there was one.
+bool removeBareTagAttributes(StringBuffer& tag, const char* name);
+
 // Gives the attribute another name, its value unchanged; true when there was one.
 bool renameTagAttribute(StringBuffer& tag, const char* name, const char* newName);
 

@@ -42,6 +42,30 @@ TEST(TagAttributeEdits, RemoveRenameInsert) {
     }
 }
 
+TEST(TagAttributeEdits, RemoveBareAttributes) {
+    struct Case {
+        const char* name;
+        const char* tag;
+        const char* expected;
+        bool changed;
+    };
+    const Case cases[] = {
+        {"before others", "<img src data-src=\"a\">", "<img data-src=\"a\">", true},
+        {"last, any case", "<img alt=\"x\" SRC>", "<img alt=\"x\">", true},
+        {"before a slash", "<img alt=\"x\" src/>", "<img alt=\"x\"/>", true},
+        {"every one", "<img src src alt=\"\">", "<img alt=\"\">", true},
+        {"with a value stays", "<img src=\"a\" src = 'b'>", "<img src=\"a\" src = 'b'>", false},
+        {"inside a value stays", "<img alt=\"a src b\" title='src'>",
+         "<img alt=\"a src b\" title='src'>", false},
+        {"a longer name stays", "<img srcx data-src=\"a\">", "<img srcx data-src=\"a\">", false},
+    };
+    for (const Case& c : cases) {
+        StringBuffer tag(c.tag);
+        EXPECT_EQ(removeBareTagAttributes(tag, "src"), c.changed) << c.name;
+        EXPECT_STREQ(tag.getString(), c.expected) << c.name;
+    }
+}
+
 TEST(TagAttributeEdits, RawTagEndAndStyle) {
     struct Case {
         const char* text;
