@@ -53,6 +53,72 @@ std::string_view trimmed(std::string_view s) {
     return s.substr(start, end - start);
 }
 
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    const char lower = lowerAscii(c);
+    return lower >= 'a' && lower <= 'f' ? lower - 'a' + 10 : -1;
+}
+
+void appendUtf8(std::string& out, unsigned long code) {
+    if (code == 0 || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
+        code = 0xFFFD;
+    }
+    if (code < 0x80) {
+        out += static_cast<char>(code);
+    } else if (code < 0x800) {
+        out += static_cast<char>(0xC0 | (code >> 6));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+        out += static_cast<char>(0xE0 | (code >> 12));
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (code >> 18));
+        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    }
+}
+
+// The address a CSS reader takes from the text: "\(" is "(", "\20 " is a
+// blank, and an escaped line break continues the line.
+std::string withoutCssEscapes(std::string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] != '\\' || i + 1 == s.size()) {
+            out += s[i];
+            continue;
+        }
+        const char next = s[++i];
+        if (next == '\n' || next == '\f') {
+            continue;
+        }
+        if (next == '\r') {
+            i += i + 1 < s.size() && s[i + 1] == '\n' ? 1 : 0;
+            continue;
+        }
+        if (hexValue(next) < 0) {
+            out += next;
+            continue;
+        }
+        unsigned long code = 0;
+        size_t digits = 0;
+        for (; digits < 6 && i < s.size() && hexValue(s[i]) >= 0; ++digits, ++i) {
+            code = code * 16 + static_cast<unsigned long>(hexValue(s[i]));
+        }
+        if (i + 1 < s.size() && s[i] == '\r' && s[i + 1] == '\n') {
+            ++i;
+        } else if (i < s.size() && !isCssSpace(s[i])) {
+            --i;
+        }
+        appendUtf8(out, code);
+    }
+    return out;
+}
+
 std::string lowered(std::string_view s) {
     std::string out(s);
     for (char& c : out) {
@@ -550,7 +616,11 @@ std::string CssReferences::urlAddress(std::string_view value, Context context) {
     if (address.size() >= 2 && quoteAt(address, 0) && address.back() == address.front()) {
         address = address.substr(1, address.size() - 2);
     }
-    return std::string(trimmed(address));
+    address = trimmed(address);
+    if (address.find('\\') == kNone) {
+        return std::string(address);
+    }
+    return withoutCssEscapes(address);
 }
 
 std::string CssReferences::wrapImported(std::string_view conditions, const std::string& sheet) {

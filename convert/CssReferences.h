@@ -37,7 +37,8 @@ public:
     static std::string rewrite(std::string_view css, Context context, const Callbacks& callbacks);
 
     // The address of a url() value: white space and one pair of matching
-    // quotes (in an attribute also &quot; &#34; &#39; &apos;) taken off.
+    // quotes (in an attribute also &quot; &#34; &#39; &apos;) taken off, and
+    // CSS escapes ("\(", "\20 ") read as the characters they stand for.
     static std::string urlAddress(std::string_view value, Context context);
 
     // The text that takes the place of an @import rule: the sheet alone, or

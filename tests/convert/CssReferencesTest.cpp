@@ -97,8 +97,8 @@ TEST(CssReferences, EveryUrlWhateverThePropertyOrRule) {
          {"bg.gif"}},
         {"escaped parenthesis",
          "p{background:url(a\\).png)}",
-         "p{background:url([a\\).png])}",
-         {"a\\).png"}},
+         "p{background:url([a).png])}",
+         {"a).png"}},
         {"nothing", "p{color:red}", "p{color:red}", {}},
     };
     for (const UrlCase& c : cases) {
@@ -149,6 +149,22 @@ TEST(CssReferences, UrlAddress) {
         {"&apos;a.png&apos;", Context::Attribute, "a.png"},
         {"&#34; a.png &#34;", Context::Attribute, "a.png"},
         {"", Context::Sheet, ""},
+        // CSS escapes stand for the characters a reader takes.
+        {"img/a\\(1\\).gif", Context::Sheet, "img/a(1).gif"},
+        {"'a\\'b.png'", Context::Sheet, "a'b.png"},
+        {"a\\20 b.png", Context::Sheet, "a b.png"},
+        {"a\\000020b.png", Context::Sheet, "a b.png"},
+        {"a\\e9 .png", Context::Sheet, "a\xC3\xA9.png"},
+        {"a\\1F600x", Context::Sheet, "a\xF0\x9F\x98\x80x"},
+        {"a\\0 b", Context::Sheet,
+         "a\xEF\xBF\xBD"
+         "b"},
+        {"a\\D800 b", Context::Sheet,
+         "a\xEF\xBF\xBD"
+         "b"},
+        {"\"a\\\nb\"", Context::Sheet, "ab"},
+        {"a\\41\r\nb", Context::Sheet, "aAb"},
+        {"a\\", Context::Sheet, "a\\"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(CssReferences::urlAddress(c.value, c.context), c.expected) << c.value;
