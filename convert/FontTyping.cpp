@@ -5,9 +5,24 @@
 
 namespace {
 
+constexpr const char* kEmbeddedOpenType = "application/vnd.ms-fontobject";
+
 bool beginsWith(const unsigned char* bytes, uint32_t count, const char* signature) {
     const size_t length = std::strlen(signature);
     return count >= length && std::memcmp(bytes, signature, length) == 0;
+}
+
+// An embedded OpenType font: a version 0x00010000, 0x00020001 or 0x00020002
+// at offset 8 and the magic number 0x504C at offset 34, both little-endian.
+// The version's zero bytes keep text that happens to hold "LP" out.
+bool isEmbeddedOpenType(const unsigned char* bytes, uint32_t count) {
+    if (count < 36 || bytes[34] != 'L' || bytes[35] != 'P') {
+        return false;
+    }
+    const unsigned char* version = bytes + 8;
+    return std::memcmp(version, "\x00\x00\x01\x00", 4) == 0 ||
+           std::memcmp(version, "\x01\x00\x02\x00", 4) == 0 ||
+           std::memcmp(version, "\x02\x00\x02\x00", 4) == 0;
 }
 
 bool endsWithNoCase(const std::string& text, const char* end) {
@@ -47,6 +62,9 @@ const char* sniffFontType(const unsigned char* bytes, uint32_t count) {
     if (beginsWith(bytes, count, "OTTO")) {
         return "font/otf";
     }
+    if (isEmbeddedOpenType(bytes, count)) {
+        return kEmbeddedOpenType;
+    }
     return nullptr;
 }
 
@@ -69,6 +87,9 @@ const char* fontTypeFor(const char* url, const unsigned char* bytes, uint32_t co
     }
     if (endsWithNoCase(path, ".otf")) {
         return "font/otf";
+    }
+    if (endsWithNoCase(path, ".eot")) {
+        return kEmbeddedOpenType;
     }
     return nullptr;
 }

@@ -6,6 +6,15 @@
 
 namespace {
 
+// 36 bytes with the version at offset 8 and "LP" at offset 34, as an
+// embedded OpenType font begins.
+std::string eot(const char* version) {
+    std::string bytes(36, 'x');
+    bytes.replace(8, 4, version, 4);
+    bytes.replace(34, 2, "LP");
+    return bytes;
+}
+
 TEST(FontTyping, SignatureThenExtension) {
     const std::string table(8, '\0');
     struct Case {
@@ -23,7 +32,12 @@ TEST(FontTyping, SignatureThenExtension) {
         {"http://h/F.WOFF#x", "garbage bytes here", "font/woff"},
         {"fonts/f.ttf", "", "font/ttf"},
         {"fonts/f.otf", "", "font/otf"},
-        {"http://h/f.eot", "garbage bytes here", nullptr},
+        {"http://h/f.eot", "garbage bytes here", "application/vnd.ms-fontobject"},
+        {"http://h/f", eot("\x00\x00\x01\x00"), "application/vnd.ms-fontobject"},
+        {"http://h/f", eot("\x02\x00\x02\x00"), "application/vnd.ms-fontobject"},
+        {"http://h/f", eot("\x00\x00\x03\x00"), nullptr},               // no such version
+        {"http://h/f.htm", eot("text"), nullptr},                       // "LP" in a text
+        {"http://h/f", eot("\x00\x00\x01\x00").substr(0, 35), nullptr}, // cut short
         {"http://h/f.woff2.png", "\x89PNG\r\n\x1a\n", nullptr},
         {"http://h/wOF2", "wOF2", nullptr}, // too short for a font
         {"http://h/f.svg", "<svg xmlns='http://www.w3.org/2000/svg'/>", nullptr},
