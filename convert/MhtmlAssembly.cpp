@@ -330,6 +330,10 @@ void Mhtml::addResourcePart(const char* url, const char* contentId, int index,
     } else {
         bool isJavaScript = false;
         typeByExtension(url, type, isJavaScript);
+        if (m_completePage && type.equals("text/html") &&
+            looksBinary(data.getData(), data.getSize())) {
+            type.setString("application/octet-stream");
+        }
         if (isJavaScript && scriptsOff()) {
             context.info("Not including because this is a script.");
             dropAsScript = true;

@@ -3,6 +3,7 @@
 #include "foundation/StringBuffer.h"
 #include "mime/ContentTypes.h"
 
+#include <algorithm>
 #include <cstring>
 #include <strings.h>
 
@@ -96,6 +97,11 @@ void typeByExtension(const char* url, StringBuffer& type, bool& isJavaScript) {
     } else {
         type.append("application/octet-stream");
     }
+}
+
+bool looksBinary(const unsigned char* bytes, uint32_t count) {
+    constexpr uint32_t kLookedAt = 1024;
+    return bytes != nullptr && std::memchr(bytes, 0, std::min(count, kLookedAt)) != nullptr;
 }
 
 void partNameFor(const char* url, int index, const char* type, StringBuffer& out) {

@@ -19,6 +19,11 @@ const char* sniffImageType(const unsigned char* bytes, uint32_t count);
 // then written as "application/octet-stream".
 void typeByExtension(const char* url, StringBuffer& type, bool& isJavaScript);
 
+// True when the first 1024 bytes hold a NUL byte, which no HTML document
+// does: the complete mode fetches cursors and other pictures by url() whose
+// extensions the table does not know, and they must not be taken for pages.
+bool looksBinary(const unsigned char* bytes, uint32_t count);
+
 // "vt<index>-" and the file name of the URL, without ";" and "=", with
 // ".gif" or ".jpeg" added to an image name that has no dot; appended to out.
 void partNameFor(const char* url, int index, const char* type, StringBuffer& out);

@@ -105,6 +105,28 @@ struct NameCase {
     const char* name;
 };
 
+TEST(LooksBinary, ANulByteInTheFirstKilobyte) {
+    struct Case {
+        const char* what;
+        std::string bytes;
+        bool binary;
+    };
+    const Case cases[] = {
+        {"a page", "<html><body>x</body></html>", false},
+        {"nothing", "", false},
+        {"a cursor", std::string("\x00\x00\x02\x00", 4), true},
+        {"a NUL at byte 1023", std::string(1023, 'a') + '\0', true},
+        {"a NUL at byte 1024", std::string(1024, 'a') + '\0', false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(looksBinary(reinterpret_cast<const unsigned char*>(c.bytes.data()),
+                              static_cast<uint32_t>(c.bytes.size())),
+                  c.binary)
+            << c.what;
+    }
+    EXPECT_FALSE(looksBinary(nullptr, 10));
+}
+
 TEST(PartNameFor, TakesTheFileNameOfTheUrl) {
     const NameCase cases[] = {
         {"http://host/pic.php?id=3", 0, "image/gif", "vt0-pic.php"},

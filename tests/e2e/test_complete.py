@@ -219,6 +219,41 @@ class CompletePages(MessageChecks):
                 self.assert_every_url_embedded(html)
 
 
+class UnknownBinaryTypes(MessageChecks):
+    """Fonts and pictures whose extensions the type table does not know are
+    sent as they were served, never cleaned as HTML frame documents."""
+
+    EOT = bytes(8) + b"\x00\x00\x01\x00" + b"\r\n<b>" * 4 + b"LP" + b"\x00\x01" * 8
+    CURSOR = b"\x00\x00\x02\x00\x01\x00" + b"\x10\x10\r\n<script>" * 3
+
+    def test_old_font_and_cursor(self):
+        with tempfile.TemporaryDirectory() as site:
+            with open(os.path.join(site, "old.eot"), "wb") as data:
+                data.write(self.EOT)
+            with open(os.path.join(site, "hand.cur"), "wb") as data:
+                data.write(self.CURSOR)
+            with open(os.path.join(site, "page.html"), "w") as page:
+                page.write("<html><head><title>Old</title><style>"
+                           "@font-face{font-family:Old;src:url(old.eot)}"
+                           "a{cursor:url(hand.cur),pointer}</style></head>"
+                           "<body><a href=x.html>x</a></body></html>")
+            server = Server(site)
+            try:
+                message = self.checked(run_pagewing("--complete", server.url("/page.html")))
+            finally:
+                server.stop()
+        parts = by_file(message)
+        expected = {"old.eot": ("application/vnd.ms-fontobject", self.EOT),
+                    "hand.cur": ("application/octet-stream", self.CURSOR)}
+        self.assertEqual(sorted(parts), sorted(expected))
+        for name, (content_type, body) in expected.items():
+            part = parts[name][0]
+            self.assertEqual(part.get_content_type(), content_type, name)
+            self.assertEqual(part["Content-Transfer-Encoding"], "base64", name)
+            self.assertIsNone(part["Content-Location"], name)
+            self.assertEqual(part.get_payload(decode=True), body, name)
+
+
 # --- without the mode: the messages of before ------------------------------------
 
 
