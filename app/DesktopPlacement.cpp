@@ -2,6 +2,8 @@
 
 #include <gtk/gtk.h>
 
+#include <memory>
+
 int centeredOffset(int desktopStart, int desktopSize, int windowSize) {
     return desktopStart + (desktopSize - windowSize) / 2;
 }
@@ -25,6 +27,8 @@ void centerOnDesktop(GtkWindow* window) {
 }
 
 namespace {
+
+using ObjectRef = std::unique_ptr<GObject, decltype(&g_object_unref)>;
 
 void handlePendingEvents() {
     // Bounded, so that a source that keeps itself ready cannot hold us here.
@@ -51,6 +55,9 @@ void waitForNextPaint(GtkWidget* widget) {
     if (clock == nullptr) {
         return;
     }
+    // The events handled while waiting may close the window; the clock must
+    // outlive the wait all the same.
+    const ObjectRef keepClock(G_OBJECT(g_object_ref(clock)), g_object_unref);
     bool painted = false;
     bool timedOut = false;
     const gulong handler =
@@ -70,9 +77,10 @@ void waitForNextPaint(GtkWidget* widget) {
 } // namespace
 
 void drawPendingChanges(GtkWidget* widget) {
+    const ObjectRef keepWidget(G_OBJECT(g_object_ref(widget)), g_object_unref);
     handlePendingEvents();
     waitForNextPaint(widget);
-    gdk_display_flush(gtk_widget_get_display(widget));
+    gdk_display_flush(gdk_display_get_default());
 }
 
 namespace {
