@@ -214,14 +214,11 @@ size_t closingBrace(std::string_view s, size_t pos) {
     return closingBracket(s, pos, '{', '}');
 }
 
-// The pieces of s between the separators that stand outside comments,
-// strings and parentheses; with keepSeparator each piece keeps its own.
-std::vector<std::string_view> splitTopLevel(std::string_view s, char separator,
-                                            bool keepSeparator) {
-    std::vector<std::string_view> pieces;
+// The first position from pos that stands outside comments, strings and
+// parentheses and holds one of the characters of stops; s.size() when none.
+size_t findTopLevel(std::string_view s, size_t pos, std::string_view stops) {
     int depth = 0;
-    size_t start = 0;
-    size_t i = 0;
+    size_t i = pos;
     while (i < s.size()) {
         if (commentAt(s, i)) {
             i = skipComment(s, i);
@@ -236,11 +233,24 @@ std::vector<std::string_view> splitTopLevel(std::string_view s, char separator,
             ++depth;
         } else if (c == ')' && depth > 0) {
             --depth;
-        } else if (c == separator && depth == 0) {
-            pieces.push_back(s.substr(start, i - start + (keepSeparator ? 1 : 0)));
-            start = i + 1;
+        } else if (depth == 0 && stops.find(c) != kNone) {
+            return i;
         }
         ++i;
+    }
+    return s.size();
+}
+
+// The pieces of s between the separators that stand outside comments,
+// strings and parentheses; with keepSeparator each piece keeps its own.
+std::vector<std::string_view> splitTopLevel(std::string_view s, char separator,
+                                            bool keepSeparator) {
+    const std::string_view stops(&separator, 1);
+    std::vector<std::string_view> pieces;
+    size_t start = 0;
+    for (size_t at = findTopLevel(s, 0, stops); at < s.size(); at = findTopLevel(s, start, stops)) {
+        pieces.push_back(s.substr(start, at - start + (keepSeparator ? 1 : 0)));
+        start = at + 1;
     }
     if (start < s.size()) {
         pieces.push_back(s.substr(start));
@@ -480,30 +490,7 @@ private:
 
     // Where the conditions of an @import end: at its ";", or before a brace
     // or a "<" (the end of the style element) that comes first.
-    static size_t endOfRule(std::string_view s, size_t pos) {
-        int depth = 0;
-        size_t q = pos;
-        while (q < s.size()) {
-            if (commentAt(s, q)) {
-                q = skipComment(s, q);
-                continue;
-            }
-            if (quoteAt(s, q)) {
-                q = skipString(s, q);
-                continue;
-            }
-            const char c = s[q];
-            if (c == '(') {
-                ++depth;
-            } else if (c == ')' && depth > 0) {
-                --depth;
-            } else if (depth == 0 && (c == ';' || c == '{' || c == '}' || c == '<')) {
-                break;
-            }
-            ++q;
-        }
-        return q < s.size() ? q : s.size();
-    }
+    static size_t endOfRule(std::string_view s, size_t pos) { return findTopLevel(s, pos, ";{}<"); }
 
     bool tryFontFace(std::string_view s, size_t& i, std::string& out) const {
         const size_t keywordEnd = i + 10;
