@@ -56,8 +56,9 @@ const char* findBytes(const char* from, const char* end, const char* pattern,
     return static_cast<const char*>(hit);
 }
 
-void appendUtf8Sequence(StringBuffer& out, uint32_t codePoint) {
-    char bytes[4];
+} // namespace
+
+int encodeUtf8(uint32_t codePoint, char bytes[4]) {
     int count = 0;
     if (codePoint < 0x80) {
         bytes[count++] = static_cast<char>(codePoint);
@@ -74,10 +75,8 @@ void appendUtf8Sequence(StringBuffer& out, uint32_t codePoint) {
         bytes[count++] = static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
         bytes[count++] = static_cast<char>(0x80 | (codePoint & 0x3F));
     }
-    out.appendBytes(bytes, count);
+    return count;
 }
-
-} // namespace
 
 void appendUtf16AsUtf8(StringBuffer& out, const char16_t* wideText) {
     if (wideText == nullptr) {
@@ -91,7 +90,8 @@ void appendUtf16AsUtf8(StringBuffer& out, const char16_t* wideText) {
         } else if (value >= 0xD800 && value <= 0xDFFF) {
             value = 0xFFFD;
         }
-        appendUtf8Sequence(out, value);
+        char bytes[4];
+        out.appendBytes(bytes, encodeUtf8(value, bytes));
     }
 }
 

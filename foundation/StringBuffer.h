@@ -2,6 +2,8 @@
 
 #include "VantrelObject.h"
 
+#include <cstdint>
+
 class DiagnosticLog;
 class ExtPtrArray;
 
@@ -105,3 +107,8 @@ const char* findNoCase(const char* haystack, const char* needle);
 // Appends the UTF-8 form of a NUL-terminated UTF-16 text (unpaired
 // surrogates become U+FFFD). Shared by the wide constructor and appendWide.
 void appendUtf16AsUtf8(StringBuffer& out, const char16_t* wideText);
+
+// Writes the UTF-8 form of a code point up to U+10FFFF into bytes and
+// returns its length (1 to 4). The caller keeps surrogates and larger
+// values out.
+int encodeUtf8(uint32_t codePoint, char bytes[4]);
