@@ -171,26 +171,30 @@ size_t skipSpaceAndComments(std::string_view s, size_t pos) {
     return pos;
 }
 
+// The first position from i that stands outside comments and strings.
+size_t plainAt(std::string_view s, size_t i) {
+    while (i < s.size()) {
+        if (commentAt(s, i)) {
+            i = skipComment(s, i);
+        } else if (quoteAt(s, i)) {
+            i = skipString(s, i);
+        } else {
+            break;
+        }
+    }
+    return i;
+}
+
 // The closer that matches the opener at pos, strings and comments stepped
 // over; the end of the text when there is none.
 size_t closingBracket(std::string_view s, size_t pos, char opener, char closer) {
     int depth = 0;
-    size_t i = pos;
-    while (i < s.size()) {
-        if (commentAt(s, i)) {
-            i = skipComment(s, i);
-            continue;
-        }
-        if (quoteAt(s, i)) {
-            i = skipString(s, i);
-            continue;
-        }
+    for (size_t i = plainAt(s, pos); i < s.size(); i = plainAt(s, i + 1)) {
         if (s[i] == opener) {
             ++depth;
         } else if (s[i] == closer && --depth == 0) {
             return i;
         }
-        ++i;
     }
     return s.size();
 }
@@ -207,16 +211,7 @@ size_t closingBrace(std::string_view s, size_t pos) {
 // parentheses and holds one of the characters of stops; s.size() when none.
 size_t findTopLevel(std::string_view s, size_t pos, std::string_view stops) {
     int depth = 0;
-    size_t i = pos;
-    while (i < s.size()) {
-        if (commentAt(s, i)) {
-            i = skipComment(s, i);
-            continue;
-        }
-        if (quoteAt(s, i)) {
-            i = skipString(s, i);
-            continue;
-        }
+    for (size_t i = plainAt(s, pos); i < s.size(); i = plainAt(s, i + 1)) {
         const char c = s[i];
         if (c == '(') {
             ++depth;
@@ -225,7 +220,6 @@ size_t findTopLevel(std::string_view s, size_t pos, std::string_view stops) {
         } else if (depth == 0 && stops.find(c) != kNone) {
             return i;
         }
-        ++i;
     }
     return s.size();
 }
