@@ -6,12 +6,14 @@ for every kind of reference the mode embeds) are served by the HTTP tests'
 scripted server on 127.0.0.1, converted by the command line and the entry
 operations, and read back with Python's email package.
 
-Without the mode every message must be exactly what the converter made
-before the mode existed: OffModeUnchanged converts the complete fixtures and
-the fixture sites of test_messages.py and compares each message, with its
-random content-ids, boundary, date and port put into a fixed form, with the
-recorded one in tests/data/complete/golden. After a deliberate change of the
-converter's output, record them again with --write-golden.
+RecordedMessages converts every fixture page under tests/data (the complete
+fixtures, the fixture sites of test_messages.py, the rendering pages and the
+demo page), without the mode and with it, with one connection and with
+sixteen, and compares each message, with its random content-ids, boundary,
+date and port put into a fixed form, with the recorded one in
+tests/data/complete/golden: a change meant to keep the output must keep every
+byte. After a deliberate change of the converter's output, record them again
+with --write-golden.
 
 Sizes prints, for each fixture, the message size without and with the mode.
 """
@@ -31,6 +33,8 @@ from test_messages import MessageChecks, Server, clean_environment, copy_site, r
 ARGS = None
 TIMEOUT = 60
 
+RENDER_PAGES = ["attributes", "base", "cp1252", "frames", "images", "linked", "styles", "utf8"]
+
 FIXTURES = ["imports", "backgrounds", "fonts", "inline-styles", "responsive", "lazy"]
 
 TYPES = {".png": "image/png", ".gif": "image/gif", ".svg": "image/svg+xml",
@@ -39,6 +43,14 @@ TYPES = {".png": "image/png", ".gif": "image/gif", ".svg": "image/svg+xml",
 
 def fixture_dir(*parts):
     return os.path.join(ARGS.source_dir, "tests", "data", "complete", *parts)
+
+
+def render_dir():
+    return os.path.join(ARGS.source_dir, "tests", "data", "render")
+
+
+def demo_dir():
+    return os.path.join(ARGS.source_dir, "examples", "demo")
 
 
 def golden_dir():
@@ -304,8 +316,9 @@ def normalised(data):
     return re.sub(rb"(?m)^Date: [^\r\n]*", b"Date: (date)", data)
 
 
-class OffModeUnchanged(unittest.TestCase):
-    """Every fixture, converted without the mode, gives the recorded message."""
+class RecordedMessages(unittest.TestCase):
+    """Every fixture page gives the recorded message, without the mode and
+    with it."""
 
     @classmethod
     def setUpClass(cls):
@@ -314,6 +327,7 @@ class OffModeUnchanged(unittest.TestCase):
         cls.site = five_digit_server(cls.site_root, os.path.join(site, "routes.json"))
         copy_site(site, cls.site_root, cls.site.host)
         cls.complete = five_digit_server(fixture_dir())
+        cls.render = five_digit_server(render_dir())
         cls.local_root = tempfile.mkdtemp(prefix="pw-complete-local-")
         copy_site(os.path.join(ARGS.source_dir, "tests", "data", "e2e", "local"),
                   cls.local_root, "")
@@ -322,10 +336,12 @@ class OffModeUnchanged(unittest.TestCase):
     def tearDownClass(cls):
         cls.site.stop()
         cls.complete.stop()
+        cls.render.stop()
         shutil.rmtree(cls.site_root, ignore_errors=True)
         shutil.rmtree(cls.local_root, ignore_errors=True)
 
     def cases(self):
+        """Every fixture page under tests/data, served and as a local file."""
         for page in FIXTURES:
             yield "complete-web-" + page, [self.complete.url("/" + page + ".html")], None
             yield "complete-local-" + page, [page + ".html"], fixture_dir()
@@ -334,20 +350,30 @@ class OffModeUnchanged(unittest.TestCase):
             yield "site-" + page.replace(".html", ""), [self.site.url("/" + page)], None
         yield "site-keep-scripts", ["--keep-scripts", self.site.url("/index.html")], None
         yield "local-page", ["page.htm"], self.local_root
+        for page in RENDER_PAGES:
+            yield "render-web-" + page, [self.render.url("/" + page + ".html")], None
+            yield "render-local-" + page, [page + ".html"], render_dir()
+        yield "demo-local", ["index.html"], demo_dir()
 
     def test_messages_as_recorded(self):
+        """Both modes, with one connection and with sixteen: the connections
+        must never change a byte."""
         for name, arguments, cwd in self.cases():
-            with self.subTest(case=name):
-                message = normalised(run_pagewing(*arguments, cwd=cwd))
-                path = os.path.join(golden_dir(), name + ".eml")
-                if ARGS.write_golden:
-                    os.makedirs(golden_dir(), exist_ok=True)
-                    with open(path, "wb") as golden:
-                        golden.write(message)
-                    continue
-                with open(path, "rb") as golden:
-                    expected = golden.read()
-                self.assertEqual(message.decode("latin-1"), expected.decode("latin-1"), name)
+            for mode, mode_arguments in (("", []), (".complete", ["--complete"])):
+                path = os.path.join(golden_dir(), name + mode + ".eml")
+                for connections in ("1", "16"):
+                    with self.subTest(case=name + mode, connections=connections):
+                        message = normalised(run_pagewing(
+                            "--connections", connections, *mode_arguments, *arguments, cwd=cwd))
+                        if ARGS.write_golden:
+                            os.makedirs(golden_dir(), exist_ok=True)
+                            with open(path, "wb") as golden:
+                                golden.write(message)
+                            continue
+                        with open(path, "rb") as golden:
+                            expected = golden.read()
+                        self.assertEqual(message.decode("latin-1"), expected.decode("latin-1"),
+                                         name + mode)
 
     def test_normalising_keeps_soft_line_breaks(self):
         data = (b"a cid:VANTREL-CID-0123abcd-0000-4000-8000-0000000=\r\n00001 b\r\n"
@@ -395,7 +421,7 @@ def main():
     parser.add_argument("--pagewing", required=True)
     parser.add_argument("--source-dir", required=True)
     parser.add_argument("--write-golden", action="store_true",
-                        help="record the messages of OffModeUnchanged instead of comparing")
+                        help="record the messages of RecordedMessages instead of comparing")
     parser.add_argument("--sizes-file", help="also write the size table to this file")
     ARGS, rest = parser.parse_known_args()
     ARGS.driver = os.path.abspath(ARGS.driver)
