@@ -4,22 +4,6 @@
 
 namespace {
 
-bool beginsWithNoCase(const char* text, const char* prefix) {
-    for (; *prefix != 0; ++text, ++prefix) {
-        char a = *text;
-        char b = *prefix;
-        if (a >= 'A' && a <= 'Z') {
-            a = static_cast<char>(a - 'A' + 'a');
-        }
-        if (b >= 'A' && b <= 'Z') {
-            b = static_cast<char>(b - 'A' + 'a');
-        }
-        if (a != b) {
-            return false; // also ends at the NUL of a shorter text
-        }
-    }
-    return true;
-}
 
 int hexValue(char c) {
     if (c >= '0' && c <= '9') {

@@ -1,5 +1,6 @@
 #include "CssReferences.h"
 
+#include "convert/ConvertText.h"
 #include "foundation/StringBuffer.h"
 
 #include <utility>
@@ -9,10 +10,6 @@ namespace {
 
 constexpr size_t kNone = std::string_view::npos;
 constexpr int kOtherFont = 3;
-
-bool isCssSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f';
-}
 
 // A character that continues a CSS name, so that "url(" inside "myurl(" or
 // "@import" inside "@imports" is no token of its own.

@@ -10,27 +10,11 @@
 
 namespace {
 
-char foldAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c;
-}
-
 int distance(const char* from, const char* to) {
     return static_cast<int>(to - from);
 }
 
 } // namespace
-
-bool beginsWithNoCase(const char* text, const char* prefix) {
-    if (text == nullptr || prefix == nullptr) {
-        return false;
-    }
-    for (; *prefix != 0; ++text, ++prefix) {
-        if (*text == 0 || foldAscii(*text) != foldAscii(*prefix)) {
-            return false;
-        }
-    }
-    return true;
-}
 
 void scanBlocks(StringBuffer& html, const char* startMarker, const char* endMarker,
                 const BlockHandler& onBlock) {

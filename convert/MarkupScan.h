@@ -7,9 +7,6 @@ class StringBuffer;
 
 // Plain-text scans over a document's HTML that the clean-up steps share.
 
-// True when text begins with prefix, folding ASCII letters only.
-bool beginsWithNoCase(const char* text, const char* prefix);
-
 // What to do with one block found by scanBlocks: the text from the "<" of
 // its start marker through the end of its end marker. The callback appends
 // whatever replaces the block to out.

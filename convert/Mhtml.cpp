@@ -1,5 +1,6 @@
 #include "Mhtml.h"
 
+#include "convert/ConvertText.h"
 #include "foundation/DiagnosticLog.h"
 #include "foundation/FileUrl.h"
 
@@ -10,9 +11,6 @@ namespace {
 
 constexpr int kMaxUrlCopy = 999;
 
-bool beginsWithNoCase(const char* text, const char* prefix) {
-    return strncasecmp(text, prefix, std::strlen(prefix)) == 0;
-}
 
 void copyAtMost(const char* text, int limit, StringBuffer& out) {
     out.clear();
@@ -183,8 +181,7 @@ StringBuffer& Mhtml::currentRootUrl() {
 }
 
 void Mhtml::enterDocumentDirectory(const char* location) {
-    if (location == nullptr || beginsWithNoCase(location, "http:") ||
-        beginsWithNoCase(location, "https:")) {
+    if (location == nullptr || isWebUrl(location)) {
         return;
     }
     StringBuffer path(location);

@@ -2,12 +2,14 @@
 
 #include "convert/ContentIdIndex.h"
 #include "convert/CssReferences.h"
+#include "convert/EmbeddedReference.h"
 #include "convert/MhtmlContext.h"
 #include "convert/TagLoop.h"
 #include "foundation/ExtPtrArray.h"
 #include "foundation/StringBuffer.h"
 
 #include <string>
+#include <string_view>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -62,12 +64,20 @@ public:
     // Scripts are off in mail-safe output and in documents with m_noScripts.
     bool scriptsOff() const { return !m_keepScripts || m_noScripts; }
 
-    // URL resolution and content-ids.
+    // The one embedding step: a reference as found in the document (an
+    // attribute value, or a url() address without its quotes) is resolved,
+    // gets its content-id in the current document's resource map when it
+    // travels as a part, and out.text is what takes its place. False when the
+    // reference stays as written.
+    bool embedReference(std::string_view written, ReferenceKind kind, ReferenceSyntax syntax,
+                        EmbeddedReference& out);
+
+    // URL resolution and content-ids: the steps of the embedding step.
     void resolveUrl(const char* reference, StringBuffer& out);
     void resolveReference(const char* reference, StringBuffer& out);
     void contentIdFor(const char* url, StringBuffer& out);
     void newContentId(StringBuffer& out);
-    bool isPageUrl(const char* url);
+    static bool isPageUrl(const char* url);
     void rewriteCssBackgrounds(StringBuffer& text);
 
     // Tag passes and style sheets.
@@ -168,7 +178,12 @@ private:
     DiagnosticLog* cleanTagLog() const;
     void runPass(StringBuffer& html, const char* prefix, const char* attribute, TagCapture capture,
                  void (Mhtml::*rewrite)(FoundTag&, StringBuffer&));
-    void rewriteSourceTag(FoundTag& tag, StringBuffer& out, bool isScript);
+    bool embedAttribute(FoundTag& tag, const char* attribute, ReferenceKind kind,
+                        StringBuffer& out);
+    bool linkTarget(std::string& reference) const;
+    bool keepEmptyTag(const FoundTag& tag, StringBuffer& out) const;
+    void rewriteScriptTag(FoundTag& tag, StringBuffer& out);
+    void rewriteInputTag(FoundTag& tag, StringBuffer& out);
     void rewriteFrameTag(FoundTag& tag, StringBuffer& out);
     void rewriteImageTag(FoundTag& tag, StringBuffer& out);
     void rewriteHrefTag(FoundTag& tag, StringBuffer& out);
@@ -191,7 +206,7 @@ private:
     StringBuffer m_styleSheetDirectory;
 
     // Complete mode
-    bool cssUrlReplacement(const std::string& address, std::string& replacement);
+    CssReferences::Callbacks cssCallbacks(bool withImports);
     CssReferences::ImportAction importStyleSheet(const std::string& address, std::string& sheet);
     bool excluded(const char* url) const;
     void rewriteSrcsetTag(FoundTag& tag, StringBuffer& out);
@@ -204,6 +219,9 @@ private:
                          const ReferencedIds& referenced, bool inFrameset, MimeMessage2* root);
     void convertFrame(const char* url, StringBuffer& document, MimeMessage2& part,
                       MimeMessage2* root);
+    enum class ResourceSkip { None, Emitted, Unreferenced, Excluded };
+    ResourceSkip resourceSkip(const char* url, const char* contentId,
+                              const ReferencedIds& referenced, bool inFrameset) const;
     bool alreadyEmitted(const char* url, const char* contentId) const;
     void markEmitted(const char* url, const char* contentId);
     void forgetEmitted();

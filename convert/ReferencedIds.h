@@ -1,5 +1,7 @@
 #pragma once
 
+#include "convert/ConvertText.h"
+
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -17,7 +19,7 @@ public:
     // True when the document contains contentId (case-sensitive).
     bool mentions(const char* contentId) const;
 
-    static constexpr std::string_view kPrefix = "VANTREL-CID-";
+    static constexpr std::string_view kPrefix = kContentIdPrefix;
     static constexpr size_t kUuidLength = 36;
 
 private:

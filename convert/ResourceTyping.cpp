@@ -9,9 +9,6 @@
 
 namespace {
 
-bool beginsWithNoCase(const char* text, const char* prefix) {
-    return strncasecmp(text, prefix, std::strlen(prefix)) == 0;
-}
 
 bool bytesAt(const unsigned char* bytes, uint32_t count, uint32_t offset, const char* expected,
              uint32_t length) {

@@ -1,18 +1,10 @@
 #include "StyleSheetScope.h"
 
 #include "Mhtml.h"
-#include "convert/MarkupScan.h"
+#include "convert/ConvertText.h"
 #include "foundation/FileUrl.h"
 
 #include <cstring>
-
-namespace {
-
-bool isWebUrl(const char* url) {
-    return beginsWithNoCase(url, "http:") || beginsWithNoCase(url, "https:");
-}
-
-} // namespace
 
 StyleSheetScope::StyleSheetScope(Mhtml& converter, const char* url)
     : m_converter(converter), m_savedLocal(converter.m_local),

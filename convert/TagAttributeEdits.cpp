@@ -7,10 +7,6 @@
 
 namespace {
 
-bool isBoundary(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '"' || c == '\'' || c == '<';
-}
-
 bool isSpace(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f';
 }
@@ -31,36 +27,6 @@ bool sameNoCase(std::string_view a, std::string_view b) {
     return true;
 }
 
-size_t findNoCaseFrom(std::string_view text, std::string_view pattern, size_t from) {
-    if (pattern.empty() || text.size() < pattern.size()) {
-        return std::string_view::npos;
-    }
-    for (size_t i = from; i + pattern.size() <= text.size(); ++i) {
-        if (sameNoCase(text.substr(i, pattern.size()), pattern)) {
-            return i;
-        }
-    }
-    return std::string_view::npos;
-}
-
-bool findWithQuote(std::string_view tag, const std::string& name, char quote, AttributeSpan& span) {
-    const std::string pattern = name + "=" + quote;
-    for (size_t hit = findNoCaseFrom(tag, pattern, 0); hit != std::string_view::npos;
-         hit = findNoCaseFrom(tag, pattern, hit + 1)) {
-        if (hit != 0 && !isBoundary(tag[hit - 1])) {
-            continue;
-        }
-        const size_t valueStart = hit + pattern.size();
-        const size_t closing = tag.find(quote, valueStart);
-        if (closing == std::string_view::npos) {
-            return false;
-        }
-        span = {hit, valueStart, closing};
-        return true;
-    }
-    return false;
-}
-
 void replaceSpan(StringBuffer& tag, size_t start, size_t end, std::string_view with) {
     std::string rebuilt(tag.getString(), static_cast<size_t>(tag.getSize()));
     rebuilt.replace(start, end - start, with);
@@ -69,13 +35,6 @@ void replaceSpan(StringBuffer& tag, size_t start, size_t end, std::string_view w
 }
 
 } // namespace
-
-bool findTagAttribute(std::string_view tag, const char* name, AttributeSpan& span) {
-    if (name == nullptr || *name == 0) {
-        return false;
-    }
-    return findWithQuote(tag, name, '"', span) || findWithQuote(tag, name, '\'', span);
-}
 
 bool removeBareTagAttributes(StringBuffer& tag, const char* name) {
     const std::string_view text(tag.getString(), static_cast<size_t>(tag.getSize()));
@@ -126,7 +85,7 @@ bool removeBareTagAttributes(StringBuffer& tag, const char* name) {
 bool removeTagAttribute(StringBuffer& tag, const char* name) {
     const std::string_view text(tag.getString(), static_cast<size_t>(tag.getSize()));
     AttributeSpan span;
-    if (!findTagAttribute(text, name, span)) {
+    if (!findAttribute(text, name, span)) {
         return false;
     }
     size_t start = span.nameStart;
@@ -140,7 +99,7 @@ bool removeTagAttribute(StringBuffer& tag, const char* name) {
 bool renameTagAttribute(StringBuffer& tag, const char* name, const char* newName) {
     const std::string_view text(tag.getString(), static_cast<size_t>(tag.getSize()));
     AttributeSpan span;
-    if (!findTagAttribute(text, name, span)) {
+    if (!findAttribute(text, name, span)) {
         return false;
     }
     replaceSpan(tag, span.nameStart, span.nameStart + std::strlen(name), newName);

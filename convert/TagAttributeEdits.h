@@ -5,18 +5,9 @@
 
 class StringBuffer;
 
-// Edits of one attribute in a tag, found as getAttributeValue finds it: its
-// whole name (at the start of the tag text or behind a blank, tab, CR, LF,
-// quote or "<", any case), "=" and a double quote, else "=" and a single
-// quote; the value runs to the next quote of that kind.
+#include "mime/HtmlTags.h"
 
-struct AttributeSpan {
-    size_t nameStart = 0;
-    size_t valueStart = 0; // behind the opening quote
-    size_t valueEnd = 0;   // at the closing quote
-};
-
-bool findTagAttribute(std::string_view tag, const char* name, AttributeSpan& span);
+// Edits of one attribute in a tag, found by findAttribute (mime/HtmlTags.h).
 
 // Removes the attribute with the white space in front of it; true when there
 // was one.

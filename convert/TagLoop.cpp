@@ -25,20 +25,6 @@ void captureTag(ParseEngine& scanner, TagCapture capture, StringBuffer& out) {
     }
 }
 
-bool isAttributeBoundary(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '"' || c == '\'' || c == '<';
-}
-
-const char* findWholeAttribute(const char* tag, const std::string& pattern) {
-    for (const char* hit = findNoCase(tag, pattern.c_str()); hit != nullptr;
-         hit = findNoCase(hit + 1, pattern.c_str())) {
-        if (hit == tag || isAttributeBoundary(hit[-1])) {
-            return hit;
-        }
-    }
-    return nullptr;
-}
-
 } // namespace
 
 void runTagLoop(StringBuffer& html, const TagLoopSettings& settings, const TagHandler& handler) {
@@ -74,25 +60,14 @@ void runTagLoop(StringBuffer& html, const TagLoopSettings& settings, const TagHa
 }
 
 void replaceAttributeValue(StringBuffer& tag, const char* name, const char* value) {
-    if (name == nullptr || *name == 0) {
-        return;
-    }
     const char* text = tag.getString();
-    const char* hit = findWholeAttribute(text, std::string(name) + "=\"");
-    if (hit == nullptr) {
-        hit = findWholeAttribute(text, std::string(name) + "='");
-    }
-    if (hit == nullptr) {
-        return;
-    }
-    const char* openingQuote = hit + std::strlen(name) + 1;
-    const char* closingQuote = std::strchr(openingQuote + 1, *openingQuote);
-    if (closingQuote == nullptr) {
+    AttributeSpan span;
+    if (!findAttribute(std::string_view(text, static_cast<size_t>(tag.getSize())), name, span)) {
         return;
     }
     StringBuffer rebuilt(tag.getSize() + 1);
-    rebuilt.appendBytes(text, static_cast<int>(openingQuote + 1 - text));
+    rebuilt.appendBytes(text, static_cast<int>(span.valueStart));
     rebuilt.append(value);
-    rebuilt.append(closingQuote);
+    rebuilt.appendBytes(text + span.valueEnd, tag.getSize() - static_cast<int>(span.valueEnd));
     tag.setSb(rebuilt);
 }

@@ -44,9 +44,6 @@ using TagHandler = std::function<void(FoundTag& tag, StringBuffer& out)>;
 // never passes the end of the text, so every pass ends.
 void runTagLoop(StringBuffer& html, const TagLoopSettings& settings, const TagHandler& handler);
 
-// Replaces the value of an attribute in a cleaned tag. The attribute is found
-// as getAttributeValue finds it: its whole name (at the start of the tag or
-// behind a blank, tab, CR, LF, quote or "<"), "=" and a double quote, else
-// "=" and a single quote; the value runs to the next quote of that kind.
-// Without such an attribute and closing quote the tag stays as it is.
+// Replaces the value of an attribute in a cleaned tag, found by findAttribute
+// (mime/HtmlTags.h); without such an attribute the tag stays as it is.
 void replaceAttributeValue(StringBuffer& tag, const char* name, const char* value);

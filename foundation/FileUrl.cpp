@@ -6,22 +6,6 @@
 
 namespace {
 
-bool beginsWithNoCase(const char* text, const char* prefix) {
-    for (; *prefix != 0; ++text, ++prefix) {
-        char a = *text;
-        char b = *prefix;
-        if (a >= 'A' && a <= 'Z') {
-            a = static_cast<char>(a + ('a' - 'A'));
-        }
-        if (b >= 'A' && b <= 'Z') {
-            b = static_cast<char>(b + ('a' - 'A'));
-        }
-        if (a != b) {
-            return false;
-        }
-    }
-    return true;
-}
 
 bool beginsWithDriveLetter(const char* text) {
     const char letter = text[0];

@@ -95,6 +95,36 @@ void appendUtf16AsUtf8(StringBuffer& out, const char16_t* wideText) {
     }
 }
 
+bool beginsWithNoCase(const char* text, const char* prefix) {
+    if (text == nullptr || prefix == nullptr) {
+        return false;
+    }
+    for (; *prefix != 0; ++text, ++prefix) {
+        if (*text == 0 || foldAscii(static_cast<unsigned char>(*text)) !=
+                              foldAscii(static_cast<unsigned char>(*prefix))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+size_t findNoCaseFrom(std::string_view text, std::string_view needle, size_t from) {
+    if (needle.empty() || text.size() < needle.size()) {
+        return std::string_view::npos;
+    }
+    for (size_t i = from; i + needle.size() <= text.size(); ++i) {
+        size_t k = 0;
+        while (k < needle.size() && foldAscii(static_cast<unsigned char>(text[i + k])) ==
+                                        foldAscii(static_cast<unsigned char>(needle[k]))) {
+            ++k;
+        }
+        if (k == needle.size()) {
+            return i;
+        }
+    }
+    return std::string_view::npos;
+}
+
 const char* findNoCase(const char* haystack, const char* needle) {
     if (haystack == nullptr || needle == nullptr || *haystack == 0 || *needle == 0) {
         return nullptr;

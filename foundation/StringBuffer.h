@@ -2,7 +2,9 @@
 
 #include "VantrelObject.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 class DiagnosticLog;
 class ExtPtrArray;
@@ -103,6 +105,15 @@ private:
 // First occurrence of needle in haystack, folding only ASCII a-z to A-Z;
 // null when either text is null or empty or there is no occurrence.
 const char* findNoCase(const char* haystack, const char* needle);
+
+// True when text begins with prefix, folding ASCII letters only; false when
+// either is null.
+bool beginsWithNoCase(const char* text, const char* prefix);
+
+// The first position from from at which needle stands in text, folding ASCII
+// letters only; npos when there is none or needle is empty. Unlike
+// findNoCase it sees past NUL bytes.
+size_t findNoCaseFrom(std::string_view text, std::string_view needle, size_t from);
 
 // Appends the UTF-8 form of a NUL-terminated UTF-16 text (unpaired
 // surrogates become U+FFFD). Shared by the wide constructor and appendWide.

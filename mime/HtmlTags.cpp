@@ -17,30 +17,14 @@ bool isAttributeBoundary(char c) {
 
 // The first occurrence of pattern (name + "=" + quote) that stands as a whole
 // attribute name, so that "src" is not found inside "data-src".
-const char* findWholeAttribute(const char* tag, const std::string& pattern) {
-    for (const char* hit = findNoCase(tag, pattern.c_str()); hit != nullptr;
-         hit = findNoCase(hit + 1, pattern.c_str())) {
-        if (hit == tag || isAttributeBoundary(hit[-1])) {
+size_t findWholeAttribute(std::string_view tag, const std::string& pattern) {
+    for (size_t hit = findNoCaseFrom(tag, pattern, 0); hit != std::string_view::npos;
+         hit = findNoCaseFrom(tag, pattern, hit + 1)) {
+        if (hit == 0 || isAttributeBoundary(tag[hit - 1])) {
             return hit;
         }
     }
-    return nullptr;
-}
-
-bool readQuotedValue(const char* tag, const char* name, char quote, StringBuffer& out) {
-    const std::string pattern = std::string(name) + "=" + quote;
-    const char* hit = findWholeAttribute(tag, pattern);
-    if (hit == nullptr) {
-        return false;
-    }
-    const char* value = hit + pattern.size();
-    const char* closing = std::strchr(value, quote);
-    if (closing != nullptr) {
-        out.appendBytes(value, static_cast<int>(closing - value));
-        out.trim();
-        out.replaceChar('\\', '/');
-    }
-    return true;
+    return std::string_view::npos;
 }
 
 void removeLineBreaks(StringBuffer& out) {
@@ -100,14 +84,35 @@ bool findBaseHref(const char* html, StringBuffer& out) {
     return out.getSize() > 0;
 }
 
+bool findAttribute(std::string_view tag, const char* name, AttributeSpan& span) {
+    if (name == nullptr || *name == 0) {
+        return false;
+    }
+    for (const char quote : {'"', '\''}) {
+        const std::string pattern = std::string(name) + "=" + quote;
+        const size_t hit = findWholeAttribute(tag, pattern);
+        if (hit == std::string_view::npos) {
+            continue;
+        }
+        const size_t closing = tag.find(quote, hit + pattern.size());
+        if (closing == std::string_view::npos) {
+            return false;
+        }
+        span = {hit, hit + pattern.size(), closing};
+        return true;
+    }
+    return false;
+}
+
 void getAttributeValue(const char* tag, const char* name, StringBuffer& out) {
     out.clear();
-    if (tag == nullptr || name == nullptr || *name == 0) {
+    AttributeSpan span;
+    if (tag == nullptr || !findAttribute(tag, name, span)) {
         return;
     }
-    if (!readQuotedValue(tag, name, '"', out)) {
-        readQuotedValue(tag, name, '\'', out);
-    }
+    out.appendBytes(tag + span.valueStart, static_cast<int>(span.valueEnd - span.valueStart));
+    out.trim();
+    out.replaceChar('\\', '/');
 }
 
 namespace {

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <cstddef>
+#include <string_view>
+
 class DiagnosticLog;
 class StringBuffer;
 
@@ -8,6 +11,19 @@ class StringBuffer;
 
 // True when a base tag with a non-empty href was found; out holds the href.
 bool findBaseHref(const char* html, StringBuffer& out);
+
+// Where an attribute stands in a tag: its whole name (at the start of the tag
+// text or right after a blank, tab, CR, LF, quote or "<", any case), "=" and
+// a double quote, else "=" and a single quote (looked for only when no
+// double-quoted one is written); the value runs to the next quote of that
+// kind. False when there is no such attribute or its value is not closed.
+// Every reader and editor of attribute values finds them here.
+struct AttributeSpan {
+    size_t nameStart = 0;
+    size_t valueStart = 0; // behind the opening quote
+    size_t valueEnd = 0;   // at the closing quote
+};
+bool findAttribute(std::string_view tag, const char* name, AttributeSpan& span);
 
 // The value of the first attribute written as the name, "=" and a quoted
 // value (double quotes looked for before single quotes), trimmed, with every

@@ -18,10 +18,6 @@ void setTrimmed(StringBuffer& target, const char* text) {
     target.trim();
 }
 
-bool beginsWithNoCase(const StringBuffer& text, const char* prefix) {
-    return strncasecmp(text.getString(), prefix, std::strlen(prefix)) == 0;
-}
-
 // Reserving once keeps a message with large bodies from being copied again
 // and again while the output grows.
 void reserveFor(StringBuffer& out, long long size) {
@@ -107,7 +103,8 @@ void MimeMessage2::updateContentTypeField() {
     }
     StringBuffer value;
     value.setSb(contentType);
-    if (beginsWithNoCase(contentType, "text") || beginsWithNoCase(contentType, "message")) {
+    if (beginsWithNoCase(contentType.getString(), "text") ||
+        beginsWithNoCase(contentType.getString(), "message")) {
         value.append("; charset=\"");
         value.appendSb(charset);
         value.append("\";");

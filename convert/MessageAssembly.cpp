@@ -1,5 +1,6 @@
 #include "Mhtml.h"
 
+#include "convert/ConvertText.h"
 #include "convert/FontTyping.h"
 #include "convert/PrefetchScope.h"
 #include "convert/ReferencedIds.h"
@@ -19,20 +20,12 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <strings.h>
 
 namespace {
 
 // Browsers stop nesting frames at this depth; deeper documents are skipped.
 constexpr int kMaxFrameDepth = 10;
 
-bool beginsWithNoCase(const char* text, const char* prefix) {
-    return strncasecmp(text, prefix, std::strlen(prefix)) == 0;
-}
-
-bool isWebUrl(const char* url) {
-    return beginsWithNoCase(url, "http:") || beginsWithNoCase(url, "https:");
-}
 
 // The style and script blocks of one document, deleted on every way out.
 struct OwnedBlocks {
@@ -291,20 +284,18 @@ void Mhtml::addResourceParts(const StringBuffer& html, MimeMessage2* root) {
 
 void Mhtml::addResourcePart(const char* url, const char* contentId, int index,
                             const ReferencedIds& referenced, bool inFrameset, MimeMessage2* root) {
-    if (alreadyEmitted(url, contentId)) {
+    const ResourceSkip skip = resourceSkip(url, contentId, referenced, inFrameset);
+    if (skip == ResourceSkip::Emitted) {
         return;
     }
     const ResourceContext context(m_log, url, contentId);
-    if (!referenced.mentions(contentId) && !inFrameset && !isPageUrl(url)) {
+    if (skip == ResourceSkip::Unreferenced) {
         context.info("Skipping content because it is not referenced in the HTML.");
         return;
     }
-    for (int i = 0; i < m_excludes.getSize(); ++i) {
-        const auto* exclude = static_cast<const StringBuffer*>(m_excludes.elementAt(i));
-        if (exclude != nullptr && std::strstr(url, exclude->getString()) != nullptr) {
-            context.info("Skipping because explicitly excluded.");
-            return;
-        }
+    if (skip == ResourceSkip::Excluded) {
+        context.info("Skipping because explicitly excluded.");
+        return;
     }
     DataBuffer data;
     if (!fetchResource(url, data)) {
@@ -421,6 +412,20 @@ void Mhtml::convertFrame(const char* url, StringBuffer& document, MimeMessage2& 
         writeDump(frameDumpName("afterFrame_%d.html", started).c_str(), frameOut);
     }
     m_frameCount = std::max(started, reached);
+}
+
+// An entry gets no part when a part for it exists already, when the
+// document no longer mentions it (outside framesets; a page may be a frame
+// document), or when the user excluded it.
+Mhtml::ResourceSkip Mhtml::resourceSkip(const char* url, const char* contentId,
+                                        const ReferencedIds& referenced, bool inFrameset) const {
+    if (alreadyEmitted(url, contentId)) {
+        return ResourceSkip::Emitted;
+    }
+    if (!referenced.mentions(contentId) && !inFrameset && !isPageUrl(url)) {
+        return ResourceSkip::Unreferenced;
+    }
+    return excluded(url) ? ResourceSkip::Excluded : ResourceSkip::None;
 }
 
 // A relative address read from another directory names another file, whose

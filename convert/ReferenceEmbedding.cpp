@@ -1,9 +1,12 @@
-// Resolving references against the document, content-ids in the resource
-// map, the page-URL test and the CSS background images of style text.
+// URL resolution, content-ids, and the one embedding step that every tag
+// pass and both CSS passes call: a reference as found in a document becomes
+// a resolved address, a content-id in the document's resource map, and the
+// text written back in its place. The resource loop (MessageAssembly.cpp)
+// later turns each entry of the resource map into a part.
 
 #include "Mhtml.h"
 
-#include "convert/MarkupScan.h"
+#include "convert/ConvertText.h"
 #include "foundation/StringPair.h"
 #include "mime/Uuid.h"
 
@@ -11,22 +14,6 @@
 #include <unistd.h>
 
 namespace {
-
-constexpr const char* kContentIdPrefix = "VANTREL-CID-";
-constexpr const char* kBackgroundImage = "background-image";
-constexpr const char* kHandledMarker = "ab8s9asdfsld";
-constexpr int kMaxCssBackgrounds = 100;
-
-bool isCssSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
-const char* skipCssSpace(const char* p) {
-    while (isCssSpace(*p)) {
-        ++p;
-    }
-    return p;
-}
 
 // Absolute in the sense of the resolution rules: a scheme that names a
 // place, or a drive or host behind ":".
@@ -45,24 +32,6 @@ void dropQueryBehind(StringBuffer& url, const char* extensionWithQuery) {
     }
 }
 
-// A url() value as an address: without surrounding white space and without
-// one pair of matching quotes.
-void cssAddress(const char* value, int length, StringBuffer& out) {
-    const char* start = value;
-    const char* end = value + length;
-    while (start < end && isCssSpace(*start)) {
-        ++start;
-    }
-    while (end > start && isCssSpace(end[-1])) {
-        --end;
-    }
-    if (end - start >= 2 && (*start == '"' || *start == '\'') && end[-1] == *start) {
-        ++start;
-        --end;
-    }
-    out.appendBytes(start, static_cast<int>(end - start));
-}
-
 bool containsAnyNoCase(const char* text, const char* const* needles, int count) {
     for (int i = 0; i < count; ++i) {
         if (findNoCase(text, needles[i]) != nullptr) {
@@ -72,7 +41,115 @@ bool containsAnyNoCase(const char* text, const char* const* needles, int count) 
     return false;
 }
 
+bool isScriptSource(const StringBuffer& url) {
+    return url.containsNoCase(".js") || url.containsNoCase(".htm") || url.containsNoCase(".vbs") ||
+           url.containsNoCase(".asp");
+}
+
+// A fragment travels behind the content-id; characters that would end the
+// url() value or the attribute around it are percent-encoded.
+void appendFragment(std::string_view fragment, StringBuffer& out) {
+    static const char kHex[] = "0123456789ABCDEF";
+    for (const char c : fragment) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u <= ' ' || c == '"' || c == '\'' || c == '(' || c == ')' || c == '\\' || c == '<' ||
+            c == '>' || u >= 0x7F) {
+            out.appendChar('%');
+            out.appendChar(kHex[u >> 4]);
+            out.appendChar(kHex[u & 0x0F]);
+        } else {
+            out.appendChar(c);
+        }
+    }
+}
+
+bool isFileKind(ReferenceKind kind) {
+    return kind != ReferenceKind::Link && kind != ReferenceKind::StyleSheet;
+}
+
 } // namespace
+
+bool Mhtml::embedReference(std::string_view written, ReferenceKind kind, ReferenceSyntax syntax,
+                           EmbeddedReference& out) {
+    std::string reference(written);
+    std::string_view fragment;
+    if (m_completePage) {
+        // data: addresses carry their picture already; in a style text a bare
+        // fragment names something in the document itself, and the fragment
+        // of an address stays with its part.
+        if (beginsWithNoCase(reference.c_str(), "data:")) {
+            return false;
+        }
+        if (syntax == ReferenceSyntax::Css) {
+            if (reference.empty() || reference[0] == '#') {
+                return false;
+            }
+            const size_t hash = written.find('#');
+            if (hash != std::string_view::npos) {
+                fragment = written.substr(hash);
+                reference.erase(hash);
+            }
+        }
+    }
+    if (kind == ReferenceKind::Link && !linkTarget(reference)) {
+        return false;
+    }
+    if (reference == "#" && (kind == ReferenceKind::Link || kind == ReferenceKind::Script ||
+                             kind == ReferenceKind::InputImage)) {
+        reference.clear();
+    }
+
+    out.address.clear();
+    if (syntax == ReferenceSyntax::Css) {
+        resolveCssValue(reference.c_str(), out.address);
+    } else if (kind == ReferenceKind::Link) {
+        resolveUrl(reference.c_str(), out.address);
+    } else {
+        resolveReference(reference.c_str(), out.address);
+    }
+    if ((kind == ReferenceKind::Script && !isScriptSource(out.address)) ||
+        (kind == ReferenceKind::Background && isPageUrl(out.address.getString()))) {
+        return false;
+    }
+
+    out.contentId.clear();
+    if (isFileKind(kind)) {
+        contentIdFor(out.address.getString(), out.contentId);
+    }
+    if (kind == ReferenceKind::Frame || !isFileKind(kind)) {
+        out.text.setSb(out.address);
+    } else {
+        out.text.setString("cid:");
+        out.text.appendSb(out.contentId);
+        appendFragment(fragment, out.text);
+    }
+    return true;
+}
+
+// "javascript:" links lead nowhere once scripts are off, so they point at
+// the document's directory; "mailto:" links stay as written.
+bool Mhtml::linkTarget(std::string& reference) const {
+    if (beginsWithNoCase(reference.c_str(), "javascript:")) {
+        if (!scriptsOff()) {
+            return false;
+        }
+        reference.assign(1, '#');
+        return true;
+    }
+    return !beginsWithNoCase(reference.c_str(), "mailto:");
+}
+
+bool Mhtml::embedAttribute(FoundTag& tag, const char* attribute, ReferenceKind kind,
+                           StringBuffer& out) {
+    EmbeddedReference embedded;
+    if (!embedReference(tag.value.getString(), kind, ReferenceSyntax::Attribute, embedded)) {
+        out.appendSb(tag.found);
+        return false;
+    }
+    setAttribute(tag.cleaned, attribute, embedded.text.getString());
+    out.appendSb(tag.cleaned);
+    return true;
+}
 
 void Mhtml::resolveUrl(const char* reference, StringBuffer& out) {
     const char* ref = reference != nullptr ? reference : "";
@@ -106,6 +183,16 @@ void Mhtml::resolveReference(const char* reference, StringBuffer& out) {
         return;
     }
     resolveUrl(reference, out);
+}
+
+// A style sheet read from a file names its pictures relative to itself.
+void Mhtml::resolveCssValue(const char* value, StringBuffer& out) {
+    if (m_inStyleSheetFile && !isAbsoluteReference(value) && value[0] != '/' && value[0] != '\\') {
+        out.setSb(m_styleSheetDirectory);
+        out.append(value);
+        return;
+    }
+    resolveReference(value, out);
 }
 
 void Mhtml::newContentId(StringBuffer& out) {
@@ -185,57 +272,4 @@ bool Mhtml::isPageUrl(const char* url) {
         return true;
     }
     return containsAnyNoCase(path, kPageExtensions, 4);
-}
-
-void Mhtml::resolveCssValue(const char* value, StringBuffer& out) {
-    if (m_inStyleSheetFile && !isAbsoluteReference(value) && value[0] != '/' && value[0] != '\\') {
-        out.setSb(m_styleSheetDirectory);
-        out.append(value);
-        return;
-    }
-    resolveReference(value, out);
-}
-
-void Mhtml::rewriteCssBackgrounds(StringBuffer& text) {
-    if (m_completePage) {
-        rewriteCssReferences(text);
-        return;
-    }
-    const char* source = text.getString();
-    const char* hit = findNoCase(source, kBackgroundImage);
-    if (hit == nullptr) {
-        replaceEvery(text, kHandledMarker, kBackgroundImage);
-        return;
-    }
-    const int propertyLength = static_cast<int>(std::strlen(kBackgroundImage));
-    StringBuffer out(static_cast<int>(std::strlen(source)) + 1);
-    const char* cursor = source;
-    for (int handled = 0; hit != nullptr && handled < kMaxCssBackgrounds; ++handled) {
-        appendGrowing(out, cursor, static_cast<int>(hit - cursor));
-        out.append(kHandledMarker);
-        cursor = hit + propertyLength;
-        const char* p = skipCssSpace(cursor);
-        if (*p == ':') {
-            p = skipCssSpace(p + 1);
-            if (beginsWithNoCase(p, "url(")) {
-                const char* value = p + 4;
-                const char* close = std::strchr(value, ')');
-                const int length = close != nullptr ? static_cast<int>(close - value) : 0;
-                StringBuffer address;
-                cssAddress(value, length, address);
-                StringBuffer resolved;
-                resolveCssValue(address.getString(), resolved);
-                StringBuffer contentId;
-                contentIdFor(resolved.getString(), contentId);
-                appendGrowing(out, cursor, static_cast<int>(value - cursor));
-                out.append("cid:");
-                appendGrowing(out, contentId);
-                cursor = value + length;
-            }
-        }
-        hit = findNoCase(cursor, kBackgroundImage);
-    }
-    appendGrowing(out, cursor, static_cast<int>(std::strlen(cursor)));
-    text.setSb(out);
-    replaceEvery(text, kHandledMarker, kBackgroundImage);
 }

@@ -4,6 +4,7 @@
 
 #include "Mhtml.h"
 
+#include "convert/ConvertText.h"
 #include "convert/MarkupScan.h"
 #include "foundation/StringPair.h"
 
@@ -11,8 +12,6 @@
 
 namespace {
 
-constexpr const char* kStylePlaceholder = "<vantrel_style>";
-constexpr const char* kScriptPlaceholder = "<vantrel_script>";
 constexpr const char* kDoctype = "<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.0 Transitional//EN\">";
 
 // Later steps match some names case-sensitively; these are the forms they

@@ -5,19 +5,15 @@
 
 #include "Mhtml.h"
 
+#include "convert/ConvertText.h"
 #include "convert/ReferencedIds.h"
 #include "convert/ResourcePrefetch.h"
 #include "foundation/StringPair.h"
 #include "http/VantrelHttpImpl.h"
 
 #include <cstring>
-#include <strings.h>
 
 namespace {
-
-bool isWebUrl(const char* url) {
-    return strncasecmp(url, "http:", 5) == 0 || strncasecmp(url, "https:", 6) == 0;
-}
 
 std::string trimmed(const StringBuffer& text) {
     StringBuffer copy(text.getString());
@@ -58,19 +54,9 @@ void Mhtml::prefetchResources(const ReferencedIds& referenced, bool inFrameset) 
         }
         const char* url = entry->getName();
         const char* contentId = entry->getValue();
-        // The resource loop's own decisions, in its order.
-        if (!isWebUrl(url) || alreadyEmitted(url, contentId)) {
-            continue;
-        }
-        if (!referenced.mentions(contentId) && !inFrameset && !isPageUrl(url)) {
-            continue;
-        }
-        bool excluded = false;
-        for (int j = 0; j < m_excludes.getSize() && !excluded; ++j) {
-            const auto* exclude = static_cast<const StringBuffer*>(m_excludes.elementAt(j));
-            excluded = exclude != nullptr && std::strstr(url, exclude->getString()) != nullptr;
-        }
-        if (!excluded) {
+        // The resource loop's own decisions.
+        if (isWebUrl(url) && resourceSkip(url, contentId, referenced, inFrameset) ==
+                                 ResourceSkip::None) {
             m_prefetch->add(url, settings);
         }
     }

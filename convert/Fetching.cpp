@@ -1,0 +1,66 @@
+// Fetching one resource, from the web or from a file: the resource loop
+// (MessageAssembly.cpp), the style sheets (StyleSheets.cpp) and the imports
+// of the complete mode ask here. A web download made ahead by the prefetch
+// (Prefetching.cpp) is taken first; anything else is downloaded now.
+
+#include "Mhtml.h"
+
+#include "convert/ConvertText.h"
+#include "foundation/DataBuffer.h"
+#include "foundation/DiagnosticLog.h"
+#include "foundation/FileUrl.h"
+#include "http/HttpDownload.h"
+#include "http/VantrelHTTP.h"
+
+#include <cstring>
+
+void Mhtml::refuseLocalRead(const char* url) {
+    if (m_log != nullptr) {
+        m_log->logError("Refused to read a local file for a page from the web");
+        m_log->logData("url", url);
+    }
+}
+
+bool Mhtml::fetchResource(const char* url, DataBuffer& data) {
+    if (url == nullptr) {
+        return false;
+    }
+    if (noteLinkedSheet(url)) {
+        return false;
+    }
+    if (isWebUrl(url)) {
+        // A download made ahead stands for downloadUrl's first try.
+        if (!takePrefetched(url, data)) {
+            VantrelHTTP* client = downloadUrl(url, m_proxy.getString(), m_httpLogin.getString(),
+                                              m_httpPassword.getString(), data, m_directAccess,
+                                              m_log, m_ignoreCertErrors);
+            if (client == nullptr) {
+                return false;
+            }
+            delete client;
+        }
+        if (m_log != nullptr) {
+            m_log->logData("http_get", url);
+        }
+        return data.getSize() > 0;
+    }
+    // A page from the web must not put the user's own files into the mail.
+    if (currentContext().m_fromWeb) {
+        refuseLocalRead(url);
+        return false;
+    }
+    StringBuffer path(url);
+    stripFileUrlPrefixes(path);
+    return data.loadFile(path.getString(), m_log);
+}
+
+// What the user excluded is not fetched, whether as a part or as a sheet.
+bool Mhtml::excluded(const char* url) const {
+    for (int i = 0; i < m_excludes.getSize(); ++i) {
+        const auto* exclude = static_cast<const StringBuffer*>(m_excludes.elementAt(i));
+        if (exclude != nullptr && std::strstr(url, exclude->getString()) != nullptr) {
+            return true;
+        }
+    }
+    return false;
+}
