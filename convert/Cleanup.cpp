@@ -1,6 +1,7 @@
-// The clean-up steps that make a document safe to show in a mail reader and
-// keep style and script text away from the tag passes. Each step is
-// unconditional; processDocument decides which of them a document gets.
+// The first stage of processDocument: the clean-up steps that make a
+// document safe to show in a mail reader and keep style and script text away
+// from the tag passes (TagPasses.cpp), which follow. processDocument decides
+// which steps a document gets.
 
 #include "Mhtml.h"
 

@@ -1,3 +1,6 @@
+// Part of the embedding step (ReferenceEmbedding.cpp): finds a URL's entry in
+// the resource map and shares content-ids between the documents of one conversion.
+
 #include "ContentIdIndex.h"
 
 #include "foundation/ExtPtrArray.h"

@@ -1,3 +1,5 @@
+// The marker texts and small text helpers that every stage shares.
+
 #include "ConvertText.h"
 
 #include "foundation/StringBuffer.h"

@@ -1,3 +1,6 @@
+// The CSS scanner behind CssUrls.cpp: it finds every url(), @import and
+// @font-face source of a style text and asks the converter what replaces it.
+
 #include "CssReferences.h"
 
 #include "convert/ConvertText.h"
@@ -282,20 +285,10 @@ bool readUrl(std::string_view s, size_t pos, UrlToken& token) {
 
 // The first url() token of s that stands outside comments and strings.
 bool findUrl(std::string_view s, UrlToken& token) {
-    size_t i = 0;
-    while (i < s.size()) {
-        if (commentAt(s, i)) {
-            i = skipComment(s, i);
-            continue;
-        }
-        if (quoteAt(s, i)) {
-            i = skipString(s, i);
-            continue;
-        }
+    for (size_t i = plainAt(s, 0); i < s.size(); i = plainAt(s, i + 1)) {
         if (urlStartsAt(s, i) && readUrl(s, i, token)) {
             return true;
         }
-        ++i;
     }
     return false;
 }
@@ -348,16 +341,7 @@ int preferenceOfAddress(std::string_view address) {
 // The hint of a format() in s, in lower case, without quotes; false when
 // there is no format().
 bool formatHint(std::string_view s, std::string& hint) {
-    size_t i = 0;
-    while (i < s.size()) {
-        if (commentAt(s, i)) {
-            i = skipComment(s, i);
-            continue;
-        }
-        if (quoteAt(s, i)) {
-            i = skipString(s, i);
-            continue;
-        }
+    for (size_t i = plainAt(s, 0); i < s.size(); i = plainAt(s, i + 1)) {
         if (hasWordAt(s, i, "format(") && (i == 0 || !isNameChar(s[i - 1]))) {
             const size_t open = i + 6;
             const size_t close = closingParenthesis(s, open);
@@ -369,7 +353,6 @@ bool formatHint(std::string_view s, std::string& hint) {
             hint = lowered(trimmed(inner));
             return true;
         }
-        ++i;
     }
     return false;
 }

@@ -1,3 +1,7 @@
+// The entry operations, where a conversion starts: convertUrl fetches the page,
+// convertFile reads it and expands its includes; both then call buildMessage
+// (MessageAssembly.cpp), which runs every other stage.
+
 #include "Mhtml.h"
 
 #include "foundation/DataBuffer.h"

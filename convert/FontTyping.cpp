@@ -1,3 +1,5 @@
+// Typing of web font parts in the resource loop (MessageAssembly.cpp).
+
 #include "FontTyping.h"
 
 #include <cstring>

@@ -1,3 +1,6 @@
+// Block scans and placeholders of the clean-up (Cleanup.cpp), and the
+// linear-time appends that every pass uses to build its output.
+
 #include "MarkupScan.h"
 
 #include "foundation/ExtPtrArray.h"

@@ -1,3 +1,8 @@
+// Message assembly: buildMessage runs processDocument, which runs the stages
+// from the clean-up to the complete mode's passes, then the resource loop
+// turns each entry of the resource map into a part (fetched by Fetching.cpp,
+// frames converted recursively); last come the root's header fields.
+
 #include "Mhtml.h"
 
 #include "convert/ConvertText.h"

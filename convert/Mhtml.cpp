@@ -1,3 +1,7 @@
+// The converter object: its options and lists, the stack of document
+// contexts, and each document's base and root address, which every other
+// stage reads.
+
 #include "Mhtml.h"
 
 #include "convert/ConvertText.h"

@@ -1,3 +1,5 @@
+// One document's context: its resource map and base addresses (Mhtml.cpp).
+
 #include "MhtmlContext.h"
 
 MhtmlContext::~MhtmlContext() {

@@ -1,3 +1,6 @@
+// The lifetime of one conversion's prefetch (Prefetching.cpp), set up by
+// buildMessage (MessageAssembly.cpp).
+
 #include "PrefetchScope.h"
 
 #include "Mhtml.h"

@@ -1,3 +1,6 @@
+// Which content-ids the rewritten document mentions, asked by the resource
+// loop (MessageAssembly.cpp) after every pass has run.
+
 #include "ReferencedIds.h"
 
 #include "foundation/StringBuffer.h"

@@ -1,3 +1,6 @@
+// The concurrent downloads behind Prefetching.cpp, taken one by one by
+// fetchResource (Fetching.cpp).
+
 #include "ResourcePrefetch.h"
 
 #include "foundation/DataBuffer.h"

@@ -1,3 +1,6 @@
+// The resource loop's decisions about one fetched resource (MessageAssembly.cpp):
+// its type, its part name and its transfer encoding.
+
 #include "ResourceTyping.h"
 
 #include "foundation/StringBuffer.h"

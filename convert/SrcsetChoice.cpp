@@ -1,3 +1,5 @@
+// The one srcset candidate the complete mode keeps (CompletePasses.cpp).
+
 #include "SrcsetChoice.h"
 
 #include <cstdlib>

@@ -1,3 +1,6 @@
+// While a fetched sheet's references are rewritten (StyleSheets.cpp,
+// CssUrls.cpp), they resolve against the sheet's own address.
+
 #include "StyleSheetScope.h"
 
 #include "Mhtml.h"

@@ -1,3 +1,6 @@
+// Attribute edits of the complete mode's lazy-image pass (CompletePasses.cpp),
+// and the raw tag reader of its style-attribute pass.
+
 #include "TagAttributeEdits.h"
 
 #include "foundation/StringBuffer.h"

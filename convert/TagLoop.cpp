@@ -1,3 +1,6 @@
+// The loop every tag pass runs (TagPasses.cpp, StyleSheets.cpp,
+// CompletePasses.cpp): find, clean and read each tag, let the pass replace it.
+
 #include "TagLoop.h"
 
 #include "convert/MarkupScan.h"
