@@ -1,22 +1,11 @@
 #include "app/CreateEmailSteps.h"
 
+#include "foundation/FileUrl.h"
+
 #include <cstring>
 
 namespace {
 
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
 
 bool isUtf8Continuation(char c) {
     return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
@@ -89,23 +78,9 @@ std::string listEntryForUrl(const char* url) {
 }
 
 std::string percentDecode(const char* text) {
-    std::string decoded;
-    if (text == nullptr) {
-        return decoded;
-    }
-    for (const char* p = text; *p != 0; ++p) {
-        if (*p == '%' && hexValue(p[1]) >= 0 && hexValue(p[2]) >= 0) {
-            const char byte = static_cast<char>(hexValue(p[1]) * 16 + hexValue(p[2]));
-            if (byte == 0) {
-                break;
-            }
-            decoded.push_back(byte);
-            p += 2;
-        } else {
-            decoded.push_back(*p);
-        }
-    }
-    return decoded;
+    StringBuffer decoded(text);
+    decodePercentEscapes(decoded);
+    return decoded.getString();
 }
 
 std::string withDefaultExtension(const std::string& path, const char* extension) {

@@ -26,39 +26,9 @@ std::string_view viewOf(const StringBuffer& text) {
     return {text.getString(), static_cast<size_t>(text.getSize())};
 }
 
-bool isAsciiLetter(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
 
 bool hasQuote(const StringBuffer& value) {
     return std::strpbrk(value.getString(), "\"'") != nullptr;
-}
-
-// Where a stretch that no tag pass looks into ends, when one begins at lt:
-// a comment, a style element, a script element; kNone otherwise. An
-// unclosed one runs to the end.
-size_t endOfOpaqueStretch(std::string_view text, size_t lt) {
-    if (text.compare(lt, 4, "<!--") == 0) {
-        const size_t end = text.find("-->", lt + 4);
-        return end == kNone ? text.size() : end + 3;
-    }
-    for (const std::string_view element : {std::string_view("style"), std::string_view("script")}) {
-        const size_t nameEnd = lt + 1 + element.size();
-        if (nameEnd > text.size() ||
-            findNoCaseFrom(text.substr(0, nameEnd), element, lt + 1) == kNone ||
-            (nameEnd < text.size() &&
-             (isAsciiLetter(text[nameEnd]) || text[nameEnd] == '-' || text[nameEnd] == '_'))) {
-            continue;
-        }
-        const std::string closing = "</" + std::string(element);
-        const size_t close = findNoCaseFrom(text, closing, nameEnd);
-        if (close == kNone) {
-            return text.size();
-        }
-        const size_t gt = text.find('>', close);
-        return gt == kNone ? text.size() : gt + 1;
-    }
-    return kNone;
 }
 
 // data-src and its kin become SRC, data-srcset becomes SRCSET, and an image
@@ -126,54 +96,6 @@ bool promoteLazyAttributes(StringBuffer& tag, bool isImage) {
 }
 
 } // namespace
-
-// --- style attributes ----------------------------------------------------------------
-
-void Mhtml::rewriteStyleAttributes(StringBuffer& html) {
-    const std::string_view text = viewOf(html);
-    if (findNoCaseFrom(text, "url(", 0) == kNone) {
-        return;
-    }
-    const CssReferences::Callbacks callbacks = cssCallbacks(false);
-    std::string out;
-    out.reserve(text.size() + text.size() / 16);
-    size_t pos = 0;
-    while (pos < text.size()) {
-        const size_t lt = text.find('<', pos);
-        if (lt == kNone) {
-            break;
-        }
-        out.append(text.substr(pos, lt - pos));
-        pos = lt;
-        const size_t opaqueEnd = endOfOpaqueStretch(text, lt);
-        if (opaqueEnd != kNone) {
-            out.append(text.substr(lt, opaqueEnd - lt));
-            pos = opaqueEnd;
-            continue;
-        }
-        if (lt + 1 >= text.size() || !isAsciiLetter(text[lt + 1])) {
-            out.push_back('<');
-            pos = lt + 1;
-            continue;
-        }
-        const RawTag tag = readRawTag(text, lt);
-        if (tag.end == kNone) {
-            break;
-        }
-        const std::string_view style = text.substr(tag.styleStart, tag.styleEnd - tag.styleStart);
-        if (tag.hasStyle && findNoCaseFrom(style, "url(", 0) != kNone) {
-            out.append(text.substr(lt, tag.styleStart - lt));
-            out.append(CssReferences::rewrite(style, CssReferences::Context::Attribute, callbacks));
-            out.append(text.substr(tag.styleEnd, tag.end + 1 - tag.styleEnd));
-        } else {
-            out.append(text.substr(lt, tag.end + 1 - lt));
-        }
-        pos = tag.end + 1;
-    }
-    out.append(text.substr(pos));
-    html.clear();
-    appendGrowing(html, out.data(), static_cast<int>(out.size()));
-}
 
 // --- images -------------------------------------------------------------------------
 

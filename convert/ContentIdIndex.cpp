@@ -4,6 +4,7 @@
 #include "ContentIdIndex.h"
 
 #include "foundation/ExtPtrArray.h"
+#include "foundation/StringBuffer.h"
 #include "foundation/StringPair.h"
 
 namespace {
@@ -24,6 +25,13 @@ std::string ContentIdIndex::foldAscii(const char* text) {
     return folded;
 }
 
+std::string ContentIdIndex::mapKey(const char* url) {
+    if (url != nullptr && beginsWithNoCase(url, "data:")) {
+        return url;
+    }
+    return foldAscii(url);
+}
+
 void ContentIdIndex::catchUp(MapIndex& index, const ExtPtrArray& resources) {
     if (resources.getSize() < index.indexed) {
         index.byUrl.clear();
@@ -31,13 +39,13 @@ void ContentIdIndex::catchUp(MapIndex& index, const ExtPtrArray& resources) {
     }
     for (; index.indexed < resources.getSize(); ++index.indexed) {
         // emplace keeps the earlier entry when a URL stands twice.
-        index.byUrl.emplace(foldAscii(entryName(resources, index.indexed)), index.indexed);
+        index.byUrl.emplace(mapKey(entryName(resources, index.indexed)), index.indexed);
     }
 }
 
 bool ContentIdIndex::stillMatches(const ExtPtrArray& resources, int position,
                                   const std::string& key) {
-    return position < resources.getSize() && foldAscii(entryName(resources, position)) == key;
+    return position < resources.getSize() && mapKey(entryName(resources, position)) == key;
 }
 
 int ContentIdIndex::find(const void* owner, const ExtPtrArray& resources, const std::string& key) {

@@ -29,6 +29,9 @@ public:
     void clear();
 
     static std::string foldAscii(const char* text);
+    // How a URL is looked up: without regard to ASCII case, but a data: URL
+    // as written, since its base64 text is not the same in another case.
+    static std::string mapKey(const char* url);
 
 private:
     struct MapIndex {

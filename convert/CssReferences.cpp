@@ -375,7 +375,8 @@ public:
                 out.append(s.substr(i, end - i));
                 i = end;
             } else if (c == '@' && m_context == CssReferences::Context::Sheet &&
-                       (tryImport(s, i, out) || tryFontFace(s, i, out))) {
+                       (tryImport(s, i, out) ||
+                        (m_callbacks.chooseFontSource && tryFontFace(s, i, out)))) {
                 // i moved behind the rule
             } else if ((c == 'u' || c == 'U') && urlStartsAt(s, i) && tryUrl(s, i, out)) {
                 // i moved behind the url() token
@@ -418,6 +419,7 @@ private:
             return false;
         }
         size_t p = skipSpaceAndComments(s, keywordEnd);
+        const size_t addressStart = p;
         std::string address;
         UrlToken token;
         if (urlStartsAt(s, p) && readUrl(s, p, token)) {
@@ -444,6 +446,10 @@ private:
                                                        : CssReferences::ImportAction::Keep;
         if (action == CssReferences::ImportAction::Inline) {
             out.append(CssReferences::wrapImported(s.substr(p, conditionsEnd - p), sheet));
+        } else if (action == CssReferences::ImportAction::Rewrite) {
+            out.append(s.substr(i, addressStart - i));
+            out.append("url(" + sheet + ")");
+            out.append(s.substr(p, ruleEnd - p));
         } else if (action == CssReferences::ImportAction::Keep) {
             out.append(s.substr(i, ruleEnd - i));
         }

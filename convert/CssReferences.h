@@ -22,6 +22,7 @@ public:
         Inline, // the sheet text takes the place of the rule
         Drop,   // the rule is removed
         Keep,   // the rule stays as it is
+        Rewrite, // the rule stays, its address replaced by the text in sheet
     };
 
     struct Callbacks {
@@ -30,8 +31,12 @@ public:
         // (quotes included); false leaves the value as it is.
         std::function<bool(const std::string& address, std::string& replacement)> url;
         // address: the imported sheet's address. With Inline, sheet holds
-        // the text to put in its place (wrapped here in its conditions).
+        // the text to put in its place (wrapped here in its conditions);
+        // with Rewrite, the address to write as url() instead of its own.
         std::function<ImportAction(const std::string& address, std::string& sheet)> import;
+        // Keeps one entry of every @font-face src list (the complete mode,
+        // which sends the font); off, font rules are read like any other.
+        bool chooseFontSource = false;
     };
 
     static std::string rewrite(std::string_view css, Context context, const Callbacks& callbacks);

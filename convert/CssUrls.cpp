@@ -12,6 +12,7 @@
 #include "convert/CssReferences.h"
 #include "convert/MarkupScan.h"
 #include "convert/StyleSheetScope.h"
+#include "convert/TagAttributeEdits.h"
 #include "foundation/DataBuffer.h"
 #include "foundation/DiagnosticLog.h"
 
@@ -28,6 +29,7 @@ constexpr int kMaxCssBackgrounds = 100;
 // Browsers give up on deeper chains of imports long before; a sheet that
 // imports itself is stopped by the chain test.
 constexpr size_t kMaxImportDepth = 8;
+constexpr size_t kNone = std::string_view::npos;
 
 const char* skipCssSpace(const char* p) {
     while (isCssSpace(*p)) {
@@ -105,6 +107,37 @@ private:
     std::vector<std::string>& m_chain;
 };
 
+bool isAsciiLetter(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+// Where a stretch that no tag pass looks into ends, when one begins at lt:
+// a comment, a style element, a script element; kNone otherwise. An
+// unclosed one runs to the end.
+size_t endOfOpaqueStretch(std::string_view text, size_t lt) {
+    if (text.compare(lt, 4, "<!--") == 0) {
+        const size_t end = text.find("-->", lt + 4);
+        return end == kNone ? text.size() : end + 3;
+    }
+    for (const std::string_view element : {std::string_view("style"), std::string_view("script")}) {
+        const size_t nameEnd = lt + 1 + element.size();
+        if (nameEnd > text.size() ||
+            findNoCaseFrom(text.substr(0, nameEnd), element, lt + 1) == kNone ||
+            (nameEnd < text.size() &&
+             (isAsciiLetter(text[nameEnd]) || text[nameEnd] == '-' || text[nameEnd] == '_'))) {
+            continue;
+        }
+        const std::string closing = "</" + std::string(element);
+        const size_t close = findNoCaseFrom(text, closing, nameEnd);
+        if (close == kNone) {
+            return text.size();
+        }
+        const size_t gt = text.find('>', close);
+        return gt == kNone ? text.size() : gt + 1;
+    }
+    return kNone;
+}
+
 } // namespace
 
 // --- the default mode: background-image --------------------------------------------
@@ -139,9 +172,13 @@ void Mhtml::rewriteCssBackgrounds(StringBuffer& text) {
                 const std::string address = CssReferences::urlAddress(
                     std::string_view(value, length), CssReferences::Context::Sheet);
                 EmbeddedReference embedded;
-                embedReference(address, ReferenceKind::Resource, ReferenceSyntax::Css, embedded);
                 appendGrowing(out, cursor, static_cast<int>(value - cursor));
-                appendGrowing(out, embedded.text);
+                if (embedReference(address, ReferenceKind::Resource, ReferenceSyntax::Css,
+                                   embedded)) {
+                    appendGrowing(out, embedded.text);
+                } else {
+                    appendGrowing(out, value, static_cast<int>(length));
+                }
                 cursor = value + length;
             }
         }
@@ -150,34 +187,58 @@ void Mhtml::rewriteCssBackgrounds(StringBuffer& text) {
     appendGrowing(out, cursor, static_cast<int>(std::strlen(cursor)));
     text.setSb(out);
     replaceEvery(text, kCssHandledMarker, kBackgroundImage);
+    // Every other url() is written as its absolute address: a relative one
+    // means nothing inside a message.
+    rewriteCssReferences(text);
 }
 
-// --- the complete mode: every url(), imports, fonts ---------------------------------
+// --- every url(): embedded in the complete mode, made absolute in the default one ---
 
-CssReferences::Callbacks Mhtml::cssCallbacks(bool withImports) {
+CssReferences::Callbacks Mhtml::cssCallbacks(ReferenceSyntax syntax) {
     CssReferences::Callbacks callbacks;
-    callbacks.url = [this](const std::string& address, std::string& replacement) {
-        EmbeddedReference embedded;
-        if (!embedReference(address, ReferenceKind::Resource, ReferenceSyntax::Css, embedded)) {
-            return false;
-        }
-        replacement.assign(embedded.text.getString(), static_cast<size_t>(embedded.text.getSize()));
-        return true;
+    callbacks.url = [this, syntax](const std::string& address, std::string& replacement) {
+        return cssUrlReplacement(address, syntax, replacement);
     };
-    if (withImports) {
+    if (syntax == ReferenceSyntax::Css) {
         callbacks.import = [this](const std::string& address, std::string& sheet) {
             return importStyleSheet(address, sheet);
         };
     }
+    callbacks.chooseFontSource = m_completePage;
     return callbacks;
+}
+
+bool Mhtml::cssUrlReplacement(const std::string& address, ReferenceSyntax syntax,
+                              std::string& replacement) {
+    // The default mode's background pass has embedded this one already.
+    if (beginsWithNoCase(address.c_str(), "cid:")) {
+        return false;
+    }
+    EmbeddedReference embedded;
+    const ReferenceKind kind = m_completePage ? ReferenceKind::Resource : ReferenceKind::Link;
+    if (!embedReference(address, kind, syntax, embedded)) {
+        return false;
+    }
+    replacement.assign(embedded.text.getString(), static_cast<size_t>(embedded.text.getSize()));
+    return true;
 }
 
 void Mhtml::rewriteCssReferences(StringBuffer& css) {
     const std::string rewritten =
         CssReferences::rewrite(std::string_view(css.getString(), static_cast<size_t>(css.getSize())),
-                               CssReferences::Context::Sheet, cssCallbacks(true));
+                               CssReferences::Context::Sheet, cssCallbacks(ReferenceSyntax::Css));
     css.clear();
     appendGrowing(css, rewritten.data(), static_cast<int>(rewritten.size()));
+}
+
+// A sheet that is not put into the page keeps its rule, with its absolute
+// address.
+CssReferences::ImportAction Mhtml::keepImportAddress(const EmbeddedReference& imported,
+                                                     std::string& sheet) {
+    StringBuffer text;
+    appendAddressText(imported.address.getString(), ReferenceSyntax::Css, text);
+    sheet.assign(text.getString(), static_cast<size_t>(text.getSize()));
+    return CssReferences::ImportAction::Rewrite;
 }
 
 CssReferences::ImportAction Mhtml::importStyleSheet(const std::string& address,
@@ -187,12 +248,15 @@ CssReferences::ImportAction Mhtml::importStyleSheet(const std::string& address,
         return CssReferences::ImportAction::Keep;
     }
     const char* url = imported.address.getString();
+    if (!m_completePage) {
+        return keepImportAddress(imported, sheet);
+    }
     if (excluded(url)) {
         if (m_log != nullptr) {
             m_log->logInfo("Skipping because explicitly excluded.");
             m_log->logData("style_sheet_url", url);
         }
-        return CssReferences::ImportAction::Keep;
+        return keepImportAddress(imported, sheet);
     }
     const std::string folded = importKey(url);
     const bool tooDeep = m_importing.size() >= kMaxImportDepth;
@@ -210,7 +274,7 @@ CssReferences::ImportAction Mhtml::importStyleSheet(const std::string& address,
             m_log->logError("Failed to download style sheet");
             m_log->logData("style_sheet_url", url);
         }
-        return CssReferences::ImportAction::Keep;
+        return keepImportAddress(imported, sheet);
     }
     StringBuffer css;
     const std::string text = sheetText(data);
@@ -223,4 +287,52 @@ CssReferences::ImportAction Mhtml::importStyleSheet(const std::string& address,
     sheet.assign(css.getString(), static_cast<size_t>(css.getSize()));
     keepInsideStyleElement(sheet);
     return CssReferences::ImportAction::Inline;
+}
+
+// --- style attributes ----------------------------------------------------------------
+
+void Mhtml::rewriteStyleAttributes(StringBuffer& html) {
+    const std::string_view text = std::string_view(html.getString(), static_cast<size_t>(html.getSize()));
+    if (findNoCaseFrom(text, "url(", 0) == kNone) {
+        return;
+    }
+    const CssReferences::Callbacks callbacks = cssCallbacks(ReferenceSyntax::StyleAttribute);
+    std::string out;
+    out.reserve(text.size() + text.size() / 16);
+    size_t pos = 0;
+    while (pos < text.size()) {
+        const size_t lt = text.find('<', pos);
+        if (lt == kNone) {
+            break;
+        }
+        out.append(text.substr(pos, lt - pos));
+        pos = lt;
+        const size_t opaqueEnd = endOfOpaqueStretch(text, lt);
+        if (opaqueEnd != kNone) {
+            out.append(text.substr(lt, opaqueEnd - lt));
+            pos = opaqueEnd;
+            continue;
+        }
+        if (lt + 1 >= text.size() || !isAsciiLetter(text[lt + 1])) {
+            out.push_back('<');
+            pos = lt + 1;
+            continue;
+        }
+        const RawTag tag = readRawTag(text, lt);
+        if (tag.end == kNone) {
+            break;
+        }
+        const std::string_view style = text.substr(tag.styleStart, tag.styleEnd - tag.styleStart);
+        if (tag.hasStyle && findNoCaseFrom(style, "url(", 0) != kNone) {
+            out.append(text.substr(lt, tag.styleStart - lt));
+            out.append(CssReferences::rewrite(style, CssReferences::Context::Attribute, callbacks));
+            out.append(text.substr(tag.styleEnd, tag.end + 1 - tag.styleEnd));
+        } else {
+            out.append(text.substr(lt, tag.end + 1 - lt));
+        }
+        pos = tag.end + 1;
+    }
+    out.append(text.substr(pos));
+    html.clear();
+    appendGrowing(html, out.data(), static_cast<int>(out.size()));
 }

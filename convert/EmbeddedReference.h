@@ -25,10 +25,11 @@ enum class ReferenceKind {
     StyleSheet,
 };
 
-// Where the reference was written: an attribute value, or the address of a
-// CSS url() (or @import), which a style sheet read from a file resolves
-// against its own directory.
-enum class ReferenceSyntax { Attribute, Css };
+// Where the reference was written: an attribute value (character references
+// are read), the address of a CSS url() or @import (which a style sheet read
+// from a file resolves against its own directory), or a url() in a style
+// attribute (both). What is written back is escaped for the same place.
+enum class ReferenceSyntax { Attribute, Css, StyleAttribute };
 
 // The result of the embedding step for one reference.
 struct EmbeddedReference {

@@ -6,6 +6,7 @@
 #include "Mhtml.h"
 
 #include "convert/ConvertText.h"
+#include "convert/DataUrl.h"
 #include "foundation/DataBuffer.h"
 #include "foundation/DiagnosticLog.h"
 #include "foundation/FileUrl.h"
@@ -28,6 +29,11 @@ bool Mhtml::fetchResource(const char* url, DataBuffer& data) {
     if (noteLinkedSheet(url)) {
         return false;
     }
+    DataUrl dataUrl;
+    if (readDataUrl(url, dataUrl)) {
+        data.append(dataUrl.bytes.data(), static_cast<uint32_t>(dataUrl.bytes.size()));
+        return data.getSize() > 0;
+    }
     if (isWebUrl(url)) {
         // A download made ahead stands for downloadUrl's first try.
         if (!takePrefetched(url, data)) {
@@ -49,8 +55,8 @@ bool Mhtml::fetchResource(const char* url, DataBuffer& data) {
         refuseLocalRead(url);
         return false;
     }
-    StringBuffer path(url);
-    stripFileUrlPrefixes(path);
+    StringBuffer path;
+    localFilePath(url, path);
     return data.loadFile(path.getString(), m_log);
 }
 

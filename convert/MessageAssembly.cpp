@@ -7,6 +7,7 @@
 
 #include "convert/ConvertText.h"
 #include "convert/FontTyping.h"
+#include "convert/MarkupScan.h"
 #include "convert/PrefetchScope.h"
 #include "convert/ReferencedIds.h"
 #include "convert/ResourceProgress.h"
@@ -77,6 +78,33 @@ public:
 
 private:
     DiagnosticLog* m_log;
+};
+
+// Tells, for positions asked in increasing order, whether each stands
+// inside a style element.
+class StyleElementCursor {
+public:
+    explicit StyleElementCursor(std::string_view text) : m_text(text) { findFrom(0); }
+
+    bool inside(size_t position) {
+        while (m_start != std::string_view::npos && position >= m_end) {
+            findFrom(m_end);
+        }
+        return m_start != std::string_view::npos && position > m_start;
+    }
+
+private:
+    void findFrom(size_t from) {
+        m_start = findNoCaseFrom(m_text, "<style", from);
+        const size_t close = m_start == std::string_view::npos
+                                 ? std::string_view::npos
+                                 : findNoCaseFrom(m_text, "</style", m_start);
+        m_end = close == std::string_view::npos ? m_text.size() : close;
+    }
+
+    std::string_view m_text;
+    size_t m_start = 0;
+    size_t m_end = 0;
 };
 
 std::string frameDumpName(const char* pattern, int number) {
@@ -232,26 +260,31 @@ bool Mhtml::processDocument(StringBuffer& html, StringBuffer& documentOut, bool 
     rewriteBackgrounds(html);
     if (m_completePage) {
         completeDocumentTags(html);
+    } else {
+        rewriteStyleAttributes(html);
     }
     restoreScripts(html, scripts.list);
     restoreStyles(html, styles.list);
 
-    if (!isFrame) {
-        if (m_dumpResult) {
-            writeDump(m_resultDumpFile.getString(), html);
-        }
-        pagePart->setBodyFromSb(html);
-        pagePart->setTransferEncoding("quoted-printable");
-        pagePart->setHeaderField("Content-Location", m_pageUrl.getString());
-        if (root != nullptr) {
-            root->addPart(pagePart.release());
-        }
+    // The page's part comes first; its text is known once the resource loop
+    // has said which resources failed.
+    MimeMessage2* page = pagePart.get();
+    if (!isFrame && root != nullptr) {
+        root->addPart(pagePart.release());
     }
     addResourceParts(html, root);
+    writeFailedAddresses(html);
     if (isFrame) {
         documentOut.clear();
         documentOut.appendSb(html);
+        return true;
     }
+    if (m_dumpResult) {
+        writeDump(m_resultDumpFile.getString(), html);
+    }
+    page->setBodyFromSb(html);
+    page->setTransferEncoding("quoted-printable");
+    page->setHeaderField("Content-Location", m_pageUrl.getString());
     return true;
 }
 
@@ -305,6 +338,7 @@ void Mhtml::addResourcePart(const char* url, const char* contentId, int index,
     DataBuffer data;
     if (!fetchResource(url, data)) {
         context.error("Failed to download or include external content.");
+        m_failedAddresses.emplace(contentId, url);
         return;
     }
     if (auto* progress = dynamic_cast<ResourceProgress*>(m_log)) {
@@ -447,9 +481,47 @@ void Mhtml::markEmitted(const char* url, const char* contentId) {
 }
 
 void Mhtml::forgetEmitted() {
+    m_failedAddresses.clear();
+    m_writtenReferences.clear();
     m_emitted.removeAllObjects();
     m_emittedUrls.clear();
     m_emittedContentIds.clear();
+}
+
+// In one pass over the document: "cid:" and the content-id of a failed
+// resource become its address, escaped for CSS inside a style element and
+// for an attribute (or the CSS of a style attribute) elsewhere.
+void Mhtml::writeFailedAddresses(StringBuffer& html) const {
+    if (m_failedAddresses.empty()) {
+        return;
+    }
+    const std::string_view text(html.getString(), static_cast<size_t>(html.getSize()));
+    const std::string cidPrefix = std::string("cid:") + kContentIdPrefix;
+    const size_t idLength = std::strlen(kContentIdPrefix) + ReferencedIds::kUuidLength;
+    StringBuffer out(html.getSize() + 1);
+    size_t copied = 0;
+    StyleElementCursor styles(text);
+    for (size_t hit = text.find(cidPrefix); hit != std::string_view::npos;
+         hit = text.find(cidPrefix, hit + 1)) {
+        const auto failed = m_failedAddresses.find(std::string(text.substr(hit + 4, idLength)));
+        if (failed == m_failedAddresses.end()) {
+            continue;
+        }
+        const bool inStyleElement = styles.inside(hit);
+        appendGrowing(out, text.data() + copied, static_cast<int>(hit - copied));
+        const auto written = m_writtenReferences.find(failed->first);
+        if (written != m_writtenReferences.end()) {
+            appendGrowing(out, written->second.data(), static_cast<int>(written->second.size()));
+        } else {
+            appendAddressText(failed->second.c_str(),
+                              inStyleElement ? ReferenceSyntax::Css
+                                             : ReferenceSyntax::StyleAttribute,
+                              out);
+        }
+        copied = hit + 4 + idLength;
+    }
+    appendGrowing(out, text.data() + copied, static_cast<int>(text.size() - copied));
+    html.setSb(out);
 }
 
 void Mhtml::writeDump(const char* path, const StringBuffer& text) {

@@ -188,8 +188,8 @@ void Mhtml::enterDocumentDirectory(const char* location) {
     if (location == nullptr || isWebUrl(location)) {
         return;
     }
-    StringBuffer path(location);
-    stripFileUrlPrefixes(path);
+    StringBuffer path;
+    localFilePath(location, path);
     path.replaceChar('\\', '/');
     const char* lastSlash = std::strrchr(path.getString(), '/');
     if (lastSlash == nullptr) {

@@ -10,6 +10,7 @@
 
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -181,6 +182,8 @@ private:
     bool embedAttribute(FoundTag& tag, const char* attribute, ReferenceKind kind,
                         StringBuffer& out);
     bool linkTarget(std::string& reference) const;
+    bool embedDataUrl(const std::string& reference, ReferenceKind kind, EmbeddedReference& out);
+    static void appendAddressText(const char* address, ReferenceSyntax syntax, StringBuffer& out);
     bool keepEmptyTag(const FoundTag& tag, StringBuffer& out) const;
     void rewriteScriptTag(FoundTag& tag, StringBuffer& out);
     void rewriteInputTag(FoundTag& tag, StringBuffer& out);
@@ -206,7 +209,11 @@ private:
     StringBuffer m_styleSheetDirectory;
 
     // Complete mode
-    CssReferences::Callbacks cssCallbacks(bool withImports);
+    CssReferences::Callbacks cssCallbacks(ReferenceSyntax syntax);
+    bool cssUrlReplacement(const std::string& address, ReferenceSyntax syntax,
+                           std::string& replacement);
+    CssReferences::ImportAction keepImportAddress(const EmbeddedReference& imported,
+                                                  std::string& sheet);
     CssReferences::ImportAction importStyleSheet(const std::string& address, std::string& sheet);
     bool excluded(const char* url) const;
     void rewriteSrcsetTag(FoundTag& tag, StringBuffer& out);
@@ -225,6 +232,13 @@ private:
     bool alreadyEmitted(const char* url, const char* contentId) const;
     void markEmitted(const char* url, const char* contentId);
     void forgetEmitted();
+    void writeFailedAddresses(StringBuffer& html) const;
+    // The resources that could not be fetched, by content-id: each reference
+    // to one is written back as its address, so that a mail reader can still
+    // load it.
+    std::unordered_map<std::string, std::string> m_failedAddresses;
+    // How a local page wrote each reference, by content-id (the first form).
+    std::unordered_map<std::string, std::string> m_writtenReferences;
     void writeDump(const char* path, const StringBuffer& text);
 
     // Downloads ahead of the resource loop and the link pass (none when one

@@ -8,28 +8,39 @@
 
 #include "convert/ConvertText.h"
 #include "foundation/StringPair.h"
+#include "mime/CharacterReferences.h"
 #include "mime/Uuid.h"
 
+#include <cctype>
 #include <cstring>
 #include <unistd.h>
 
 namespace {
 
-// Absolute in the sense of the resolution rules: a scheme that names a
-// place, or a drive or host behind ":".
-bool isAbsoluteReference(const char* reference) {
-    return beginsWithNoCase(reference, "http:") || beginsWithNoCase(reference, "https:") ||
-           beginsWithNoCase(reference, "file:") || std::strstr(reference, ":/") != nullptr ||
-           std::strstr(reference, ":\\") != nullptr;
+// A URL scheme: a letter, then letters, digits, "+", "-" or "." up to ":".
+size_t schemeLength(std::string_view reference) {
+    if (reference.empty() || !std::isalpha(static_cast<unsigned char>(reference[0]))) {
+        return 0;
+    }
+    for (size_t i = 1; i < reference.size(); ++i) {
+        const auto c = static_cast<unsigned char>(reference[i]);
+        if (c == ':') {
+            return i;
+        }
+        if (!std::isalnum(c) && c != '+' && c != '-' && c != '.') {
+            return 0;
+        }
+    }
+    return 0;
 }
 
-// Cuts url right behind the first extension (any case) that a "?" follows.
-void dropQueryBehind(StringBuffer& url, const char* extensionWithQuery) {
-    const char* hit = findNoCase(url.getString(), extensionWithQuery);
-    if (hit != nullptr) {
-        const int keep = static_cast<int>(hit - url.getString()) + 4;
-        url.shorten(url.getSize() - keep);
-    }
+bool hasScheme(std::string_view reference) {
+    return schemeLength(reference) > 0;
+}
+
+// The schemes whose resources are fetched; a link to any other stays as written.
+bool isFetchedScheme(const char* reference) {
+    return isWebUrl(reference) || beginsWithNoCase(reference, "file:");
 }
 
 bool containsAnyNoCase(const char* text, const char* const* needles, int count) {
@@ -44,6 +55,37 @@ bool containsAnyNoCase(const char* text, const char* const* needles, int count) 
 bool isScriptSource(const StringBuffer& url) {
     return url.containsNoCase(".js") || url.containsNoCase(".htm") || url.containsNoCase(".vbs") ||
            url.containsNoCase(".asp");
+}
+
+bool isAsciiWhiteSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r';
+}
+
+// The address a browser takes from what is written: character references
+// read in an attribute, ASCII white space around it removed, and tabs and
+// line breaks inside it dropped.
+std::string addressAsRead(std::string_view written, ReferenceSyntax syntax) {
+    std::string decoded;
+    if (syntax != ReferenceSyntax::Css && mayHoldCharacterReferences(written)) {
+        decoded = decodeCharacterReferences(written, CharacterReferenceContext::AttributeValue);
+        written = decoded;
+    }
+    size_t start = 0;
+    size_t end = written.size();
+    while (start < end && isAsciiWhiteSpace(written[start])) {
+        ++start;
+    }
+    while (end > start && isAsciiWhiteSpace(written[end - 1])) {
+        --end;
+    }
+    std::string address;
+    address.reserve(end - start);
+    for (size_t i = start; i < end; ++i) {
+        if (written[i] != '\t' && written[i] != '\n' && written[i] != '\r') {
+            address.push_back(written[i]);
+        }
+    }
+    return address;
 }
 
 // A fragment travels behind the content-id; characters that would end the
@@ -67,28 +109,38 @@ bool isFileKind(ReferenceKind kind) {
     return kind != ReferenceKind::Link && kind != ReferenceKind::StyleSheet;
 }
 
+// The kinds that show a picture, which the complete mode sends as a part
+// even when the page writes it as a data: address.
+bool isPictureKind(ReferenceKind kind) {
+    return kind == ReferenceKind::Resource || kind == ReferenceKind::Background;
+}
+
 } // namespace
 
 bool Mhtml::embedReference(std::string_view written, ReferenceKind kind, ReferenceSyntax syntax,
                            EmbeddedReference& out) {
-    std::string reference(written);
-    std::string_view fragment;
-    if (m_completePage) {
-        // data: addresses carry their picture already; in a style text a bare
-        // fragment names something in the document itself, and the fragment
-        // of an address stays with its part.
-        if (beginsWithNoCase(reference.c_str(), "data:")) {
+    std::string reference = addressAsRead(written, syntax);
+    out.address.clear();
+    out.contentId.clear();
+    out.text.clear();
+    if (beginsWithNoCase(reference.c_str(), "data:")) {
+        return embedDataUrl(reference, kind, out);
+    }
+    // A fragment names a place in the document itself: a link to it keeps
+    // working inside the message, and in CSS it names an element (a filter).
+    const bool inPage = !reference.empty() && reference[0] == '#';
+    if (inPage && (kind == ReferenceKind::Link || syntax != ReferenceSyntax::Attribute)) {
+        return false;
+    }
+    std::string fragment;
+    if (syntax != ReferenceSyntax::Attribute && m_completePage) {
+        if (reference.empty()) {
             return false;
         }
-        if (syntax == ReferenceSyntax::Css) {
-            if (reference.empty() || reference[0] == '#') {
-                return false;
-            }
-            const size_t hash = written.find('#');
-            if (hash != std::string_view::npos) {
-                fragment = written.substr(hash);
-                reference.erase(hash);
-            }
+        const size_t hash = reference.find('#');
+        if (hash != std::string::npos) {
+            fragment = reference.substr(hash);
+            reference.erase(hash);
         }
     }
     if (kind == ReferenceKind::Link && !linkTarget(reference)) {
@@ -99,8 +151,7 @@ bool Mhtml::embedReference(std::string_view written, ReferenceKind kind, Referen
         reference.clear();
     }
 
-    out.address.clear();
-    if (syntax == ReferenceSyntax::Css) {
+    if (syntax != ReferenceSyntax::Attribute) {
         resolveCssValue(reference.c_str(), out.address);
     } else if (kind == ReferenceKind::Link) {
         resolveUrl(reference.c_str(), out.address);
@@ -112,12 +163,15 @@ bool Mhtml::embedReference(std::string_view written, ReferenceKind kind, Referen
         return false;
     }
 
-    out.contentId.clear();
     if (isFileKind(kind)) {
         contentIdFor(out.address.getString(), out.contentId);
+        if (m_local) {
+            // A local file that cannot be read keeps its reference as written.
+            m_writtenReferences.emplace(out.contentId.getString(), written);
+        }
     }
     if (kind == ReferenceKind::Frame || !isFileKind(kind)) {
-        out.text.setSb(out.address);
+        appendAddressText(out.address.getString(), syntax, out.text);
     } else {
         out.text.setString("cid:");
         out.text.appendSb(out.contentId);
@@ -126,8 +180,24 @@ bool Mhtml::embedReference(std::string_view written, ReferenceKind kind, Referen
     return true;
 }
 
+// A data: address carries its picture already. Only the complete mode makes
+// a part of it, since the most used web mail readers do not show data:
+// pictures; everything else leaves it as written.
+bool Mhtml::embedDataUrl(const std::string& reference, ReferenceKind kind,
+                         EmbeddedReference& out) {
+    if (!m_completePage || !isPictureKind(kind)) {
+        return false;
+    }
+    out.address.setString(reference.c_str());
+    contentIdFor(out.address.getString(), out.contentId);
+    out.text.setString("cid:");
+    out.text.appendSb(out.contentId);
+    return true;
+}
+
 // "javascript:" links lead nowhere once scripts are off, so they point at
-// the document's directory; "mailto:" links stay as written.
+// the document's directory; links to any other scheme than the fetched ones
+// ("mailto:", "tel:") stay as written.
 bool Mhtml::linkTarget(std::string& reference) const {
     if (beginsWithNoCase(reference.c_str(), "javascript:")) {
         if (!scriptsOff()) {
@@ -136,7 +206,29 @@ bool Mhtml::linkTarget(std::string& reference) const {
         reference.assign(1, '#');
         return true;
     }
-    return !beginsWithNoCase(reference.c_str(), "mailto:");
+    return !hasScheme(reference) || isFetchedScheme(reference.c_str());
+}
+
+// An address written back is escaped for where it stands: in an attribute a
+// "&" of its query must read back as itself, and in CSS the characters that
+// would end an unquoted url() are percent-encoded.
+void Mhtml::appendAddressText(const char* address, ReferenceSyntax syntax, StringBuffer& out) {
+    static const char kHex[] = "0123456789ABCDEF";
+    for (const char* p = address; *p != 0; ++p) {
+        const auto c = static_cast<unsigned char>(*p);
+        const bool inCss = syntax != ReferenceSyntax::Attribute;
+        if (inCss && (c <= ' ' || c == '"' || c == '\'' || c == '(' || c == ')' || c == '\\')) {
+            out.appendChar('%');
+            out.appendChar(kHex[c >> 4]);
+            out.appendChar(kHex[c & 0x0F]);
+        } else if (c == '&' && syntax != ReferenceSyntax::Css) {
+            out.append("&amp;");
+        } else if (c == '"' && syntax == ReferenceSyntax::Attribute) {
+            out.append("&quot;");
+        } else {
+            out.appendChar(*p);
+        }
+    }
 }
 
 bool Mhtml::embedAttribute(FoundTag& tag, const char* attribute, ReferenceKind kind,
@@ -154,10 +246,12 @@ bool Mhtml::embedAttribute(FoundTag& tag, const char* attribute, ReferenceKind k
 void Mhtml::resolveUrl(const char* reference, StringBuffer& out) {
     const char* ref = reference != nullptr ? reference : "";
     StringBuffer resolved;
-    if (isAbsoluteReference(ref)) {
+    if (hasScheme(ref)) {
         resolved.append(ref);
     } else if (ref[0] == '/' && ref[1] == '/') {
-        resolved.append("http:");
+        // The document's own scheme; a local document's is http.
+        resolved.append(beginsWithNoCase(currentBaseUrl().getString(), "https:") ? "https:"
+                                                                                 : "http:");
         resolved.append(ref);
     } else {
         const bool fromRoot = ref[0] == '/' && currentRootUrl().getSize() > 0;
@@ -172,8 +266,6 @@ void Mhtml::resolveUrl(const char* reference, StringBuffer& out) {
         }
         resolved.append(ref);
     }
-    dropQueryBehind(resolved, ".gif?");
-    dropQueryBehind(resolved, ".jpg?");
     out.appendSb(resolved);
 }
 
@@ -187,7 +279,7 @@ void Mhtml::resolveReference(const char* reference, StringBuffer& out) {
 
 // A style sheet read from a file names its pictures relative to itself.
 void Mhtml::resolveCssValue(const char* value, StringBuffer& out) {
-    if (m_inStyleSheetFile && !isAbsoluteReference(value) && value[0] != '/' && value[0] != '\\') {
+    if (m_inStyleSheetFile && !hasScheme(value) && value[0] != '/' && value[0] != '\\') {
         out.setSb(m_styleSheetDirectory);
         out.append(value);
         return;
@@ -207,7 +299,7 @@ void Mhtml::contentIdFor(const char* url, StringBuffer& out) {
         return;
     }
     MhtmlContext& context = currentContext();
-    std::string folded = ContentIdIndex::foldAscii(url);
+    std::string folded = ContentIdIndex::mapKey(url);
     const int known = m_contentIdIndex.find(&context, context.m_resources, folded);
     if (known >= 0) {
         out.setString(static_cast<StringPair*>(context.m_resources.elementAt(known))->getValue());
@@ -231,7 +323,7 @@ void Mhtml::contentIdFor(const char* url, StringBuffer& out) {
 // Relative references (local mode) name different files from different
 // directories, so the working directory is part of their identity.
 std::string Mhtml::resourceKey(const char* url, const std::string& folded) const {
-    if (isAbsoluteReference(url) || url[0] == '/') {
+    if (hasScheme(url) || url[0] == '/') {
         return folded;
     }
     std::string key = folded;

@@ -4,6 +4,7 @@
 #include "ResourceTyping.h"
 
 #include "foundation/StringBuffer.h"
+#include "convert/DataUrl.h"
 #include "mime/ContentTypes.h"
 
 #include <algorithm>
@@ -43,7 +44,28 @@ bool looksLikeSvg(const unsigned char* bytes, uint32_t count) {
     return false;
 }
 
+bool isDataAddress(const char* url) {
+    return beginsWithNoCase(url, "data:");
+}
+
+// "data" and the extension its media type suggests ("image/svg+xml" gives
+// "data.svg").
+void appendDataPartName(const char* type, StringBuffer& name) {
+    name.append("data");
+    const char* slash = std::strchr(type, '/');
+    if (slash == nullptr || slash[1] == 0) {
+        return;
+    }
+    const std::string subtype(slash + 1, std::strcspn(slash + 1, "+;"));
+    name.appendChar('.');
+    name.append(subtype == "jpeg" ? "jpg" : subtype.c_str());
+}
+
 } // namespace
+
+std::string addressPath(const char* url) {
+    return std::string(url, std::strcspn(url, "?#"));
+}
 
 const char* sniffImageType(const unsigned char* bytes, uint32_t count) {
     if (bytes == nullptr || count < 4) {
@@ -74,7 +96,12 @@ const char* sniffImageType(const unsigned char* bytes, uint32_t count) {
 
 void typeByExtension(const char* url, StringBuffer& type, bool& isJavaScript) {
     isJavaScript = false;
-    const char* dot = std::strrchr(url, '.');
+    if (isDataAddress(url)) {
+        type.append(dataUrlMediaType(url).c_str());
+        return;
+    }
+    const std::string path = addressPath(url);
+    const char* dot = std::strrchr(path.c_str(), '.');
     if (dot == nullptr) {
         type.append("application/octet-stream");
         return;
@@ -105,19 +132,18 @@ bool looksBinary(const unsigned char* bytes, uint32_t count) {
 }
 
 void partNameFor(const char* url, int index, const char* type, StringBuffer& out) {
-    const char* slash = std::strrchr(url, '/');
-    const char* nameStart = slash != nullptr ? slash + 1 : url;
-    const char* question = std::strrchr(url, '?');
-    const char* nameEnd = url + std::strlen(url);
-    if (question != nullptr) {
-        nameEnd = question < nameStart ? nameStart : question;
-    }
-
     StringBuffer name;
     name.append("vt");
     name.appendInt(index);
     name.appendChar('-');
-    name.appendBytes(nameStart, static_cast<int>(nameEnd - nameStart));
+    if (isDataAddress(url)) {
+        appendDataPartName(type, name);
+        out.appendSb(name);
+        return;
+    }
+    const std::string path = addressPath(url);
+    const char* slash = std::strrchr(path.c_str(), '/');
+    name.append(slash != nullptr ? slash + 1 : path.c_str());
     name.removeChar(';');
     name.removeChar('=');
     if (std::strncmp(type, "image", 5) == 0 && std::strchr(name.getString(), '.') == nullptr) {
@@ -131,7 +157,12 @@ void partNameFor(const char* url, int index, const char* type, StringBuffer& out
 }
 
 PartEncoding chooseEncoding(const char* url, bool isImage, const char* type) {
-    const char* dot = std::strrchr(url, '.');
+    // What a data: address holds travels as it is, never as a document.
+    if (isDataAddress(url)) {
+        return {"base64", false, false};
+    }
+    const std::string path = addressPath(url);
+    const char* dot = std::strrchr(path.c_str(), '.');
     if (dot == nullptr) {
         return {"base64", false, false};
     }

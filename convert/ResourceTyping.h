@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 class StringBuffer;
 
@@ -14,8 +15,12 @@ class StringBuffer;
 // first four bytes, so a JPEG that starts with an EXIF marker is not one.
 const char* sniffImageType(const unsigned char* bytes, uint32_t count);
 
-// The content type by the text after the last "." of the URL, appended to
-// type. isJavaScript is set when the table named a script type, which is
+// The address without its query and fragment: what the typing by extension
+// and the part name read, so that "photo.jpg?itok=x" is a JPEG picture.
+std::string addressPath(const char* url);
+
+// The content type by the text after the last "." of the URL's path (the
+// media type a data: address names), appended to type. isJavaScript is set when the table named a script type, which is
 // then written as "application/octet-stream".
 void typeByExtension(const char* url, StringBuffer& type, bool& isJavaScript);
 

@@ -93,7 +93,18 @@ void Mhtml::inlineStyleSheet(FoundTag& tag, const StringBuffer& cleaned, StringB
         m_log->logError("Failed to download style sheet");
         m_log->logData("style_sheet_url", sheet.address.getString());
     }
-    out.appendSb(tag.found);
+    // The link stays, with the sheet's address, which a mail reader may
+    // still load.
+    if (m_local || href.equals(sheet.address.getString())) {
+        out.appendSb(tag.found);
+        return;
+    }
+    StringBuffer link;
+    link.setSb(cleaned);
+    StringBuffer address;
+    appendAddressText(sheet.address.getString(), ReferenceSyntax::Attribute, address);
+    setAttribute(link, "HREF", address.getString());
+    out.appendSb(link);
 }
 
 // --- sheets the caller adds -----------------------------------------------------

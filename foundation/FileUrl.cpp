@@ -7,6 +7,16 @@
 namespace {
 
 
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    return c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+}
+
 bool beginsWithDriveLetter(const char* text) {
     const char letter = text[0];
     const bool isLetter = (letter >= 'A' && letter <= 'Z') || (letter >= 'a' && letter <= 'z');
@@ -25,6 +35,35 @@ bool stripFileUrlPrefix(StringBuffer& text, const char* prefix) {
     }
     text.setString(text.getString() + cut);
     return true;
+}
+
+void localFilePath(const char* reference, StringBuffer& path) {
+    path.setString(reference);
+    if (beginsWithNoCase(reference, "file://localhost/")) {
+        path.setString(reference + std::strlen("file://localhost"));
+    } else {
+        stripFileUrlPrefixes(path);
+    }
+    decodePercentEscapes(path);
+}
+
+void decodePercentEscapes(StringBuffer& text) {
+    const char* source = text.getString();
+    if (std::strchr(source, '%') == nullptr) {
+        return;
+    }
+    StringBuffer decoded(text.getSize() + 1);
+    for (int i = 0; i < text.getSize(); ++i) {
+        const int high = i + 2 < text.getSize() ? hexDigit(source[i + 1]) : -1;
+        const int low = high >= 0 ? hexDigit(source[i + 2]) : -1;
+        if (source[i] == '%' && low >= 0) {
+            decoded.appendChar(static_cast<char>(high * 16 + low));
+            i += 2;
+        } else {
+            decoded.appendChar(source[i]);
+        }
+    }
+    text.setSb(decoded);
 }
 
 void stripFileUrlPrefixes(StringBuffer& text) {

@@ -37,6 +37,7 @@ struct Recorder {
             sheet = found->second.second;
             return found->second.first;
         };
+        callbacks.chooseFontSource = true;
         return callbacks;
     }
 };

@@ -59,11 +59,16 @@ TEST(CompleteCss, EveryUrlIsResolvedRegisteredAndReplaced) {
              Mode::MailSafe,
              "a{mask:url(cid:CID0#home)}b{content:url(cid:CID0#x%20y)}",
              {"http://host/dir/icons.svg"}},
-            {"data and bare fragments left alone",
+            {"data: pictures become parts; bare fragments are left alone",
              "a{background:url(data:image/png;base64,iVBO)}b{filter:url(#blur)}c{x:url()}",
              Mode::MailSafe,
-             "a{background:url(data:image/png;base64,iVBO)}b{filter:url(#blur)}c{x:url()}",
-             {}},
+             "a{background:url(cid:CID0)}b{filter:url(#blur)}c{x:url()}",
+             {"data:image/png;base64,iVBO"}},
+            {"data: addresses differing in case are two pictures",
+             "a{background:url(data:,Ab)}b{background:url(data:,aB)}",
+             Mode::MailSafe,
+             "a{background:url(cid:CID0)}b{background:url(cid:CID1)}",
+             {"data:,Ab", "data:,aB"}},
             {"root-relative and absolute",
              "a{border-image:url(/r.png) 30}b{background:url(//cdn/c.png)}",
              Mode::MailSafe,
@@ -94,8 +99,10 @@ TEST(CompleteCss, OffLeavesTheBackgroundPassAlone) {
     configure(converter, Mode::MailSafe);
     StringBuffer text("a{background:url(a.png)}b{background-image:url(b.gif)}@import url(c.css);");
     converter.rewriteCssBackgrounds(text);
+    // What it does not embed is written as its absolute address.
     EXPECT_EQ(numberContentIds(converter, text.getString()),
-              "a{background:url(a.png)}b{background-image:url(cid:CID0)}@import url(c.css);");
+              "a{background:url(http://host/dir/a.png)}b{background-image:url(cid:CID0)}"
+              "@import url(http://host/dir/c.css);");
     EXPECT_EQ(resourceUrls(converter), std::vector<std::string>{"http://host/dir/b.gif"});
 }
 
@@ -347,8 +354,8 @@ TEST(CompleteImages, SrcsetKeepsOneEmbeddedCandidate) {
             {"data candidate",
              "<img srcset=\"data:image/gif;base64,R0lG 1x\">",
              Mode::MailSafe,
-             "<img srcset=\"data:image/gif;base64,R0lG\">",
-             {}},
+             "<img srcset=\"cid:CID0\">",
+             {"data:image/gif;base64,R0lG"}},
             {"local mode",
              "<img srcset=\"img/a.png 2x\">",
              Mode::Local,

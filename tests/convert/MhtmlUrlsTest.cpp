@@ -19,7 +19,7 @@ struct ResolveCase {
 TEST(ResolveUrl, AgainstBaseAndRoot) {
     const ResolveCase cases[] = {
         {"a.gif", "http://host/dir/a.gif"},
-        {"/pics/b.jpg?x=1", "http://host/pics/b.jpg"},
+        {"/pics/b.jpg?x=1", "http://host/pics/b.jpg?x=1"},
         {"//otherhost/c.png", "http://otherhost/c.png"},
         {"../img/a.gif", "http://host/dir/../img/a.gif"},
         {"", "http://host/dir/"},
@@ -29,13 +29,16 @@ TEST(ResolveUrl, AgainstBaseAndRoot) {
         {"File:///c/x", "File:///c/x"},
         {"ftp://x/y", "ftp://x/y"},
         {"c:\\x", "c:\\x"},
-        {"mailto:x", "http://host/dir/mailto:x"},
-        {"a.GIF?x=1&y", "http://host/dir/a.GIF"},
-        {"a.jpg?1", "http://host/dir/a.jpg"},
-        {"a.png?1", "http://host/dir/a.png?1"},
-        {"page.html?x=a.gif?y", "http://host/dir/page.html?x=a.gif"},
-        {"x.gif?a.jpg?b", "http://host/dir/x.gif"},
-        {"http://h/a.JPG?q=.gif", "http://h/a.JPG"},
+        // A scheme makes an address absolute; ":/" further on does not.
+        {"mailto:x", "mailto:x"},
+        {"a+b-c.d:x", "a+b-c.d:x"},
+        {"1a:x", "http://host/dir/1a:x"},
+        {"/api/res/x/https://cdn.example/y.jpg", "http://host/api/res/x/https://cdn.example/y.jpg"},
+        {"img/x:/y.png", "http://host/dir/img/x:/y.png"},
+        // Queries select the picture on today's image servers: they stay.
+        {"a.GIF?x=1&y", "http://host/dir/a.GIF?x=1&y"},
+        {"photo.jpg?itok=pwXT", "http://host/dir/photo.jpg?itok=pwXT"},
+        {"http://h/a.JPG?q=.gif", "http://h/a.JPG?q=.gif"},
     };
     for (const ResolveCase& c : cases) {
         Mhtml converter;
@@ -61,6 +64,9 @@ TEST(ResolveUrl, OtherBases) {
         {"http://b", "", "/a", "http://b/a"},
         {"localhost", "", "x.htm", "localhost/x.htm"},
         {"http://host", "http://host", "", "http://host/"},
+        // An address without a scheme takes the document's own.
+        {"https://host/dir", "https://host", "//cdn/x.png", "https://cdn/x.png"},
+        {"localhost", "", "//cdn/x.png", "http://cdn/x.png"},
     };
     for (const Case& c : cases) {
         Mhtml converter;
@@ -322,7 +328,9 @@ TEST(RewriteCssBackgrounds, AtMostOneHundredProperties) {
     converter.rewriteCssBackgrounds(text);
     EXPECT_EQ(converter.currentResources().getSize(), 100);
     const std::string result = text.getString();
-    EXPECT_NE(result.find("a{Background-Image:url(i100.gif)}"), std::string::npos);
+    // The property beyond the limit is not embedded, but no relative
+    // address stays in a message.
+    EXPECT_NE(result.find("a{Background-Image:url(http://host/dir/i100.gif)}"), std::string::npos);
     EXPECT_EQ(result.find("url(i99.gif)"), std::string::npos);
 }
 

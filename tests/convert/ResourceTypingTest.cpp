@@ -88,6 +88,11 @@ TEST(TypeByExtension, FollowsTheLastDot) {
         {"img/a.png", "application/octet-stream", false},
         {"noextension", "application/octet-stream", false},
         {"http://host/doc.pdf", "application/pdf", false},
+        // The path alone counts: an EXIF JPEG must not become an HTML frame.
+        {"http://host/photo.jpg?itok=pw.XT", "image/jpeg", false},
+        {"http://host/x.gif#a.b", "image/gif", false},
+        {"data:Image/WebP;base64,UklG", "image/webp", false},
+        {"data:,plain", "text/plain", false},
     };
     for (const TypeCase& c : cases) {
         StringBuffer type;
@@ -135,7 +140,9 @@ TEST(PartNameFor, TakesTheFileNameOfTheUrl) {
         {"http://host/drawing", 1, "image/png", "vt1-drawing"},
         {"http://host/data", 2, "application/octet-stream", "vt2-data"},
         {"http://host/a;b=c.gif", 7, "image/gif", "vt7-abc.gif"},
-        {"http://host/q?x/y", 3, "text/html", "vt3-"},
+        {"http://host/q?x/y", 3, "text/html", "vt3-q"},
+        {"http://host/photo.jpg?itok=a.b#c", 5, "image/jpeg", "vt5-photo.jpg"},
+        {"data:image/svg+xml;base64,PHN2Zy8+", 6, "image/svg+xml", "vt6-data.svg"},
         {"local.gif", 12, "image/gif", "vt12-local.gif"},
         {"http://host/dir/", 5, "text/html", "vt5-"},
         // Only ";" and "=" are taken out of a name.
@@ -174,6 +181,8 @@ TEST(ChooseEncoding, FirstMatchingRowWins) {
         {"http://www.host.com/", false, "text/html", "quoted-printable", false, true},
         {"doc.pdf", false, "application/pdf", "base64", false, false},
         {"a.png", false, "application/octet-stream", "base64", false, false},
+        {"http://host/s.css?v=3.1", false, "text/css", "quoted-printable", true, false},
+        {"data:text/html,<p>", false, "text/html", "base64", false, false},
     };
     for (const EncodingCase& c : cases) {
         const PartEncoding encoding = chooseEncoding(c.url, c.isImage, c.type);

@@ -369,24 +369,24 @@ case("strict_quotes",
                         b"<input src=\"a.gif\"\" alt=\">\" x>|", "a.gif": A_GIF})
 
 case("links_local",
-     "links resolve against the host text; '#' and javascript: give the base and '/'; "
-     "mailto:, empty and missing hrefs stay as found; a value with ':/' stays; "
+     "links resolve against the host text; javascript: gives the base and '/'; in-page "
+     "links, mailto:, empty and missing hrefs stay as found; ':/' further on is no scheme; "
      "<a + LF and <a + TAB are anchors",
      Message(q(b"L"), [Page(
-         DOCTYPE + b"<title>L" + meta() + b'<a href="localhost/">1</a><a href="localhost/">2</a>'
+         DOCTYPE + b"<title>L" + meta() + b'<a href=#>1</a><a href="localhost/">2</a>'
          b'<a href="MAILTO:x@y">3</a><a href="">4</a><A HREF="localhost/page.htm">5</A>'
          b'<area href="localhost/abs.htm"><a href="localhost/nl.htm">6</a>'
          b'<a href="localhost/tab.htm">7</a><embed src="localhost/m.swf"><a name=top>8</a>'
-         b'<a href="go.php?u=http://x">9</a>')]),
+         b'<a href="localhost/go.php?u=http://x">9</a>')]),
      files={"page.htm": b'<title>L</title><a href=#>1</a><a href="javascript:go()">2</a>'
                         b'<a href="MAILTO:x@y">3</a><a href="">4</a><A HREF=page.htm>5</A>'
                         b"<area href=/abs.htm><a\nhref=nl.htm>6</a><a\thref=tab.htm>7</a>"
                         b'<embed src=m.swf><a name=top>8</a><a href="go.php?u=http://x">9</a>'})
 
 case("links_keep",
-     "keep-scripts: javascript: links stay; '#top' is resolved; <a + CR is an anchor",
+     "keep-scripts: javascript: links stay; '#top' stays in the page; <a + CR is an anchor",
      Message(q(b"L"), [Page(b"<title>L" + meta() + b'<a href="javascript:go()" onclick="x()">j'
-                            b'</a><a href="localhost/#top">t</a><a href="localhost/cr.htm">c</a>')]),
+                            b'</a><a href=#top>t</a><a href="localhost/cr.htm">c</a>')]),
      files={"page.htm": b'<title>L</title><a href="javascript:go()" onclick="x()">j</a>'
                         b"<a href=#top>t</a><a\rhref=cr.htm>c</a>"},
      args=["--keep-scripts"])
@@ -442,12 +442,12 @@ case("link_tags",
             "bg.gif": gif("bg")})
 
 case("link_tags_web",
-     "a sheet's url() resolves against the sheet; '#' and '/' links resolve against the "
-     "page's base and root",
+     "a sheet's url() resolves against the sheet; a '#' link stays, '/' links resolve "
+     "against the page's root",
      Message(q(b"W"), [
          Page(DOCTYPE + b"<title>W" + meta() + b"\n<STYLE TYPE=\"text/css\">\n<!--\n"
               b"div { background-image: url(" + cid("bg") + b") }\n-->\n</STYLE>\n"
-              b"<link rel=\"next\" href=\"%B%/\"><link rel=\"alternate\" "
+              b"<link rel=next href=#><link rel=\"alternate\" "
               b"type=\"application/rss+xml\" href=\"http://%H%/feed.xml\">",
               location=b"%B%/page.htm"),
          image("bg", b"vt0-bg.gif", gif("bg"))]),
@@ -475,18 +475,20 @@ case("backgrounds",
 # ------------------------------------------------------------------ resolution
 
 case("resolve_web",
-     "query and fragment of the page URL; root, '//', '..' kept, .gif?/.jpg? cuts "
-     "(any case), .jpeg? not cut, one content-id per URL",
+     "query and fragment of the page URL; root, '//' (the page's scheme), '..' kept; "
+     "queries are kept, so one picture under two queries is two parts; one content-id "
+     "per URL",
      Message(q(b"R"), [
          Page(DOCTYPE + b"<title>R" + meta() + b"".join(
-             b"<img src=\"" + cid(n) + b"\">" for n in ("a", "b", "c", "u", "d", "a", "e")),
+             b"<img src=\"" + cid(n) + b"\">" for n in ("a", "b", "c", "u", "d", "a2", "e")),
              location=b"%B%/dir/page.html?x=1"),
          image("a", b"vt0-a.gif", gif("a")),
          image("b", b"vt1-b.JPG", jpeg("b"), b"image/jpeg"),
          image("c", b"vt2-c.png", png("c"), b"image/png"),
          image("u", b"vt3-up.gif", gif("up")),
          image("d", b"vt4-d.jpeg", jpeg("d"), b"image/jpeg"),
-         image("e", b"vt5-e.gif", gif("e"))]),
+         image("a2", b"vt5-a.gif", gif("a")),
+         image("e", b"vt6-e.gif", gif("e"))]),
      served={"dir/page.html": b'<title>R</title><img src="a.gif?v=1"><img src="/resolve_web/'
                               b'b.JPG?x=2"><img src="//%H%/resolve_web/c.png?z">'
                               b'<img src="../up.gif"><img src="d.jpeg?k=1">'
@@ -735,12 +737,12 @@ case("script_input_mail_safe", "mail-safe fetches a script named by an input tag
      files={"page.htm": b'<title>P</title><input type=image src="x.js">', "x.js": b"var x;"})
 
 case("script_query_keep",
-     "keep-scripts: a script URL with a query has no known extension, so over http it is "
-     "typed text/html and converted as a frame document",
+     "keep-scripts: a script URL is typed by its path without the query",
      Message(q(b"Q"), [
          Page(b"<title>Q" + meta() + b'<script src="' + cid("j") + b'"></script>',
               location=b"%B%/page.htm"),
-         frame("j", b"vt0-app.js", b"var a = 1;", b"%B%/app.js?v=2")]),
+         Part("j", b"vt0-app.js", b"var a = 1;\n", b"application/octet-stream",
+              "quoted-printable")]),
      served={"page.htm": b'<title>Q</title><script src="app.js?v=2"></script>',
              "app.js": b"var a = 1;\n"},
      page="%B%/page.htm", args=["--keep-scripts"])
@@ -784,12 +786,13 @@ case("exclude_case", "excludes match case-sensitively",
      args=["--exclude", "Banner", "--exclude", "skip"])
 
 case("local_file_guard_web",
-     "a web page reads no file: URL and no ftp: URL; a mailto: image is relative; "
-     "failed resources keep their cid:",
+     "a web page reads no file: URL and no ftp: URL; a mailto: image has a scheme; "
+     "failed resources keep their addresses",
      Message(q(b"G"), [
-         Page(DOCTYPE + b"<title>G" + meta() + b"".join(
-             b'<img src="' + cid(n) + b'">' for n in ("s", "f", "m", "x", "a")),
-             location=b"%B%/page.htm"),
+         Page(DOCTYPE + b"<title>G" + meta() + b'<img src="file:secret.gif">'
+              b'<img src="ftp://%H%/local_file_guard_web/a.gif"><img src="mailto:a@b">'
+              b'<img src="%B%/missing.gif"><img src="' + cid("a") + b'">',
+              location=b"%B%/page.htm"),
          image("a", b"vt4-a.gif", A_GIF)]),
      files={"secret.gif": gif("secret")},
      served={"page.htm": b'<title>G</title><img src="file:secret.gif">'
@@ -802,7 +805,7 @@ case("local_file_guard_local",
      "a local page with an http base href fetches from the web and still reads file: URLs",
      Message(q(b"G"), [
          Page(DOCTYPE + b'<base href="%B%/"><title>G' + meta() + b'<img src="' + cid("a") +
-              b'"><img src="' + cid("s") + b'"><a href="%B%/x.htm">x</a><a href="%B%/">y</a>'),
+              b'"><img src="' + cid("s") + b'"><a href="%B%/x.htm">x</a><a href=#>y</a>'),
          image("a", b"vt0-a.gif", gif("web")),
          image("s", b"vt1-file:secret.gif", gif("secret"))]),
      files={"page.htm": b'<base href="%B%/"><title>G</title><img src="a.gif">'
@@ -829,7 +832,7 @@ case("directory_url", "a last segment without a dot is a directory",
 case("base_href_web", "a base href replaces the base; '/' still goes to the page's root",
      Message(q(b"http://%H%/base_href_web/other/"), [
          Page(DOCTYPE + b'<base href="%B%/other/"><img src="' + cid("a") + b'"><img src="' +
-              cid("b") + b'"><a href="%B%/other/">x</a>', location=b"%B%/p/page.htm"),
+              cid("b") + b'"><a href=#>x</a>', location=b"%B%/p/page.htm"),
          image("a", b"vt0-a.gif", gif("a")),
          image("b", b"vt1-b.gif", gif("b"))]),
      served={"p/page.htm": b'<base href="%B%/other/"><img src=a.gif>'
@@ -1205,8 +1208,8 @@ case("local_page_web_frame",
          Page(DOCTYPE + b"<title>P" + meta() + b'<frameset><frame src="%B%/f.htm"></frameset>'
               b'<img src="' + cid("a") + b'">'),
          image("w", b"vt0-w.gif", gif("w")),
-         frame("f", b"vt0-f.htm", DOCTYPE + b'<img src="' + cid("w") + b'"><img src="' +
-               cid("s") + b'">', b"%B%/f.htm"),
+         frame("f", b"vt0-f.htm", DOCTYPE + b'<img src="' + cid("w") +
+               b'"><img src="file:secret.gif">', b"%B%/f.htm"),
          image("a", b"vt1-a.gif", gif("a"))]),
      files={"page.htm": b'<title>P</title><frameset><frame src="%B%/f.htm"></frameset>'
                         b"<img src=a.gif>", "a.gif": gif("a"), "secret.gif": gif("secret")},
@@ -1281,10 +1284,11 @@ case("clean_tag_cut_off",
             "a.gif": A_GIF})
 
 case("unquoted_value_ends",
-     "an unquoted value runs over a tab and keeps a trailing '/'; '\"/>' stays",
+     "an unquoted value runs over a tab and keeps a trailing '/'; '\"/>' stays; files "
+     "that cannot be read keep their references as written",
      Message(q(b"V"), [
-         Page(DOCTYPE + b"<title>V" + meta() + b'<img src="' + cid("t") + b'"><img src="' +
-              cid("s") + b'"><img src="' + cid("a") + b'" />'),
+         Page(DOCTYPE + b"<title>V" + meta() + b'<img src="a.gif\twidth=1"><img src="a.gif/">'
+              b'<img src="' + cid("a") + b'" />'),
          image("a", b"vt2-a.gif", A_GIF)]),
      files={"page.htm": b'<title>V</title><img src=a.gif\twidth=1><img src=a.gif/>'
                         b'<img src="a.gif"/>', "a.gif": A_GIF})
@@ -1319,7 +1323,7 @@ case("extra_style_sheet_without_head", "a page without </head> gets no extra she
 
 case("empty_resource", "an empty resource is a failed one",
      Message(q(b"E"), [
-         Page(DOCTYPE + b"<title>E" + meta() + b'<img src="' + cid("e") + b'">',
+         Page(DOCTYPE + b"<title>E" + meta() + b'<img src="%B%/e.gif">',
               location=b"%B%/page.htm")]),
      served={"page.htm": b"<title>E</title><img src=e.gif>", "e.gif": b""},
      page="%B%/page.htm")
