@@ -2,6 +2,7 @@
 
 #include "app/ProgressLog.h"
 #include "app/TempMessageFile.h"
+#include "app/Version.h"
 #include "convert/Mhtml.h"
 #include "foundation/FileSys.h"
 #include "foundation/StreamLog.h"
@@ -31,7 +32,7 @@ constexpr int kExitWritten = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
-constexpr const char* kVersionText = "pagewing 2.0\n";
+constexpr const char* kVersionText = "pagewing " PAGEWING_VERSION "\n";
 constexpr const char* kPasswordVariable = "PAGEWING_PASSWORD";
 
 constexpr const char* kUsageText =

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/CreateEmail.h"
+#include "app/Version.h"
 
 #include <string>
 
@@ -13,7 +14,7 @@ typedef int gboolean;
 inline constexpr const char* kMainDialogTitle =
     "Pagewing!     courtesy of Vantrel Software, Inc.  ";
 inline constexpr const char* kListCaption = "Select from one of your open browsers:";
-inline constexpr const char* kVersionText = "Version 2.0";
+inline constexpr const char* kVersionText = "Version " PAGEWING_VERSION;
 inline constexpr const char* kEditCaption = "or enter a URL here:";
 inline constexpr const char* kNoticeText =
     "Vantrel Software is a leading developer of components for software developers worldwide.";

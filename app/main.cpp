@@ -1,13 +1,10 @@
+#include "app/CommandLine.h"
 #include "app/DesktopProgram.h"
 #include "app/PagewingScheme.h"
 
 #include <cstdio>
 #include <cstring>
 #include <string>
-
-#ifdef PAGEWING_HAVE_COMMAND_LINE
-#include "app/CommandLine.h"
-#endif
 
 // No arguments: the desktop dialog. "pagewing:<encoded URL>" (what the
 // desktop passes for the URL scheme): the dialog with that page filled in.
@@ -25,10 +22,5 @@ int main(int argc, char** argv) {
     if (argc == 2 && decodePagewingArgument(argv[1], url)) {
         return runDesktopProgram(url.c_str());
     }
-#ifdef PAGEWING_HAVE_COMMAND_LINE
     return runCommandLine(argc, argv);
-#else
-    std::fprintf(stderr, "pagewing: this build has no command line; start it without arguments\n");
-    return 2;
-#endif
 }

@@ -13,7 +13,9 @@ The tables and the rules applied to the published mappings:
   Mac Arabic -> UTF-16, bytes 0x80..0xFF: the published mapping with the
       plain percent sign and comma and U+066D at 0xC0.
 
-Run from the repository root:  python3 tools/gen_charset_tables.py
+Run from the repository root:  python3 tools/gen_charset_tables.py [OUTPUT]
+(OUTPUT defaults to charset/CharsetTables.cpp; the tests write elsewhere and
+compare.)
 """
 
 import codecs
@@ -146,8 +148,11 @@ def render():
 
 
 def main():
+    if len(sys.argv) > 2:
+        sys.exit("usage: %s [OUTPUT]" % sys.argv[0])
     root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-    target = os.path.join(root, "charset", "CharsetTables.cpp")
+    committed = os.path.join(root, "charset", "CharsetTables.cpp")
+    target = sys.argv[1] if len(sys.argv) == 2 else committed
     with open(target, "w", encoding="ascii", newline="\n") as handle:
         handle.write(render())
     print("wrote", target)

@@ -27,7 +27,8 @@ struct TestServerOptions {
     std::string routesFile; // scripted routes (JSON); empty: none
     std::string certFile;   // both set: the server speaks HTTPS
     std::string keyFile;
-    int delayMs = 0; // added to every response
+    int delayMs = 0;            // added to every response
+    int startTimeoutMs = 10000; // for its first line, the port
 };
 
 // The scripted HTTP(S) server of tests/http/test_server.py, run as a child

@@ -80,7 +80,7 @@ bool TestServer::start(std::string* error) {
     }
     std::string errorFile = m_dir.file("stderr.txt");
     std::string line;
-    if (!m_process.start(argv, errorFile) || !m_process.readLine(line, 10000) ||
+    if (!m_process.start(argv, errorFile) || !m_process.readLine(line, m_options.startTimeoutMs) ||
         line.rfind("PORT ", 0) != 0) {
         if (error != nullptr) {
             *error = "test server did not start: " + readWholeFile(errorFile);
