@@ -6,7 +6,6 @@
 
 namespace {
 
-
 bool isUtf8Continuation(char c) {
     return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
 }

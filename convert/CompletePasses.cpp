@@ -26,7 +26,6 @@ std::string_view viewOf(const StringBuffer& text) {
     return {text.getString(), static_cast<size_t>(text.getSize())};
 }
 
-
 bool hasQuote(const StringBuffer& value) {
     return std::strpbrk(value.getString(), "\"'") != nullptr;
 }

@@ -19,9 +19,9 @@ public:
     enum class Context { Sheet, Attribute };
 
     enum class ImportAction {
-        Inline, // the sheet text takes the place of the rule
-        Drop,   // the rule is removed
-        Keep,   // the rule stays as it is
+        Inline,  // the sheet text takes the place of the rule
+        Drop,    // the rule is removed
+        Keep,    // the rule stays as it is
         Rewrite, // the rule stays, its address replaced by the text in sheet
     };
 

@@ -224,9 +224,9 @@ bool Mhtml::cssUrlReplacement(const std::string& address, ReferenceSyntax syntax
 }
 
 void Mhtml::rewriteCssReferences(StringBuffer& css) {
-    const std::string rewritten =
-        CssReferences::rewrite(std::string_view(css.getString(), static_cast<size_t>(css.getSize())),
-                               CssReferences::Context::Sheet, cssCallbacks(ReferenceSyntax::Css));
+    const std::string rewritten = CssReferences::rewrite(
+        std::string_view(css.getString(), static_cast<size_t>(css.getSize())),
+        CssReferences::Context::Sheet, cssCallbacks(ReferenceSyntax::Css));
     css.clear();
     appendGrowing(css, rewritten.data(), static_cast<int>(rewritten.size()));
 }
@@ -269,7 +269,8 @@ CssReferences::ImportAction Mhtml::importStyleSheet(const std::string& address,
         return CssReferences::ImportAction::Drop;
     }
     DataBuffer data;
-    if (!fetchResource(url, data)) {
+    StringBuffer finalUrl;
+    if (!fetchResource(url, data, &finalUrl)) {
         if (m_log != nullptr) {
             m_log->logError("Failed to download style sheet");
             m_log->logData("style_sheet_url", url);
@@ -281,7 +282,7 @@ CssReferences::ImportAction Mhtml::importStyleSheet(const std::string& address,
     appendGrowing(css, text.data(), static_cast<int>(text.size()));
     {
         const ImportChainEntry entry(m_importing, folded);
-        const StyleSheetScope scope(*this, url);
+        const StyleSheetScope scope(*this, finalUrl.getString());
         rewriteCssReferences(css);
     }
     sheet.assign(css.getString(), static_cast<size_t>(css.getSize()));
@@ -292,8 +293,9 @@ CssReferences::ImportAction Mhtml::importStyleSheet(const std::string& address,
 // --- style attributes ----------------------------------------------------------------
 
 void Mhtml::rewriteStyleAttributes(StringBuffer& html) {
-    const std::string_view text = std::string_view(html.getString(), static_cast<size_t>(html.getSize()));
-    if (findNoCaseFrom(text, "url(", 0) == kNone) {
+    const std::string_view text(html.getString(), static_cast<size_t>(html.getSize()));
+    const bool lazyBackgrounds = m_completePage && findNoCaseFrom(text, "data-bg", 0) != kNone;
+    if (!lazyBackgrounds && findNoCaseFrom(text, "url(", 0) == kNone) {
         return;
     }
     const CssReferences::Callbacks callbacks = cssCallbacks(ReferenceSyntax::StyleAttribute);
@@ -322,17 +324,77 @@ void Mhtml::rewriteStyleAttributes(StringBuffer& html) {
         if (tag.end == kNone) {
             break;
         }
-        const std::string_view style = text.substr(tag.styleStart, tag.styleEnd - tag.styleStart);
-        if (tag.hasStyle && findNoCaseFrom(style, "url(", 0) != kNone) {
-            out.append(text.substr(lt, tag.styleStart - lt));
-            out.append(CssReferences::rewrite(style, CssReferences::Context::Attribute, callbacks));
-            out.append(text.substr(tag.styleEnd, tag.end + 1 - tag.styleEnd));
-        } else {
-            out.append(text.substr(lt, tag.end + 1 - lt));
-        }
+        rewriteStyleAttribute(text.substr(lt, tag.end + 1 - lt), tag, lt, callbacks, out);
         pos = tag.end + 1;
     }
     out.append(text.substr(pos));
     html.clear();
     appendGrowing(html, out.data(), static_cast<int>(out.size()));
+}
+
+// One start tag (raw, with positions of tag relative to the document at
+// offset): its style attribute with every url() rewritten, and in the complete
+// mode a lazy loader's data-bg picture as its background image.
+void Mhtml::rewriteStyleAttribute(std::string_view raw, const RawTag& tag, size_t offset,
+                                  const CssReferences::Callbacks& callbacks, std::string& out) {
+    std::string style;
+    if (tag.style.present) {
+        style = raw.substr(tag.style.start - offset, tag.style.end - tag.style.start);
+    }
+    // The style attribute keeps its quotes; a new one gets double quotes.
+    const char attributeQuote = tag.style.present && tag.style.quote != 0 ? tag.style.quote : '"';
+    const bool lazy =
+        m_completePage && tag.lazyBackground.present &&
+        addLazyBackground(raw.substr(tag.lazyBackground.start - offset,
+                                     tag.lazyBackground.end - tag.lazyBackground.start),
+                          attributeQuote, style);
+    if (!lazy && findNoCaseFrom(style, "url(", 0) == kNone) {
+        out.append(raw);
+        return;
+    }
+    const std::string rewritten =
+        CssReferences::rewrite(style, CssReferences::Context::Attribute, callbacks);
+    if (!tag.style.present) {
+        // Behind the tag name and its attributes, before "/>" or ">".
+        const size_t close = raw.size() - 1 - (raw.size() >= 2 && raw[raw.size() - 2] == '/');
+        out.append(raw.substr(0, close));
+        out += std::string(" style=\"") + rewritten + "\"";
+        out.append(raw.substr(close));
+        return;
+    }
+    const size_t valueStart = tag.style.start - offset;
+    const size_t valueEnd = tag.style.end - offset;
+    // An unquoted value stays so while it can.
+    const bool addQuotes =
+        tag.style.quote == 0 && rewritten.find_first_of(" \t\r\n\f>") != std::string::npos;
+    out.append(raw.substr(0, valueStart));
+    out += addQuotes ? "\"" : "";
+    out += rewritten;
+    out += addQuotes ? "\"" : "";
+    out.append(raw.substr(valueEnd));
+}
+
+// data-bg holds a picture's address (or a whole url() value) that the lazy
+// loader's script would have made the element's background image. False when
+// it cannot stand inside the style attribute's quotes.
+bool Mhtml::addLazyBackground(std::string_view value, char attributeQuote, std::string& style) {
+    const std::string_view trimmed = value.substr(0, value.find_last_not_of(" \t\r\n\f") + 1);
+    if (trimmed.empty() || trimmed.find(attributeQuote) != std::string_view::npos) {
+        return false;
+    }
+    const char cssQuote = attributeQuote == '"' ? '\'' : '"';
+    std::string image;
+    if (findNoCaseFrom(trimmed, "url(", 0) != kNone) {
+        image = trimmed;
+    } else if (trimmed.find(cssQuote) == std::string_view::npos) {
+        image = std::string("url(") + cssQuote + std::string(trimmed) + cssQuote + ")";
+    } else {
+        return false;
+    }
+    const size_t last = style.find_last_not_of(" \t\r\n\f");
+    if (last != std::string::npos && style[last] != ';') {
+        style += ';';
+    }
+    style += "background-image:" + image;
+    return true;
 }

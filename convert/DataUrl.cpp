@@ -84,8 +84,6 @@ std::string dataUrlMediaType(std::string_view url) {
         return {};
     }
     const size_t comma = url.find(',');
-    return mediaTypeOf(url.substr(kScheme.size(), (comma == std::string_view::npos
-                                                       ? url.size()
-                                                       : comma) -
-                                                      kScheme.size()));
+    return mediaTypeOf(url.substr(
+        kScheme.size(), (comma == std::string_view::npos ? url.size() : comma) - kScheme.size()));
 }

@@ -12,8 +12,10 @@
 #include "foundation/FileUrl.h"
 #include "http/HttpDownload.h"
 #include "http/VantrelHTTP.h"
+#include "http/VantrelHttpImpl.h"
 
 #include <cstring>
+#include <memory>
 
 void Mhtml::refuseLocalRead(const char* url) {
     if (m_log != nullptr) {
@@ -22,10 +24,13 @@ void Mhtml::refuseLocalRead(const char* url) {
     }
 }
 
-bool Mhtml::fetchResource(const char* url, DataBuffer& data) {
+bool Mhtml::fetchResource(const char* url, DataBuffer& data, StringBuffer* finalUrl) {
     if (url == nullptr) {
         return false;
     }
+    StringBuffer ignored;
+    StringBuffer& from = finalUrl != nullptr ? *finalUrl : ignored;
+    from.setString(url);
     if (noteLinkedSheet(url)) {
         return false;
     }
@@ -36,14 +41,17 @@ bool Mhtml::fetchResource(const char* url, DataBuffer& data) {
     }
     if (isWebUrl(url)) {
         // A download made ahead stands for downloadUrl's first try.
-        if (!takePrefetched(url, data)) {
-            VantrelHTTP* client = downloadUrl(url, m_proxy.getString(), m_httpLogin.getString(),
-                                              m_httpPassword.getString(), data, m_directAccess,
-                                              m_log, m_ignoreCertErrors);
+        if (!takePrefetched(url, data, from)) {
+            const std::unique_ptr<VantrelHTTP> client(downloadUrl(
+                url, m_proxy.getString(), m_httpLogin.getString(), m_httpPassword.getString(), data,
+                m_directAccess, m_log, m_ignoreCertErrors));
             if (client == nullptr) {
                 return false;
             }
-            delete client;
+            const auto* impl = dynamic_cast<const VantrelHttpImpl*>(client.get());
+            if (impl != nullptr && impl->finalUrl.getSize() > 0) {
+                from.setSb(impl->finalUrl);
+            }
         }
         if (m_log != nullptr) {
             m_log->logData("http_get", url);

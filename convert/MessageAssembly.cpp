@@ -32,7 +32,6 @@ namespace {
 // Browsers stop nesting frames at this depth; deeper documents are skipped.
 constexpr int kMaxFrameDepth = 10;
 
-
 // The style and script blocks of one document, deleted on every way out.
 struct OwnedBlocks {
     ExtPtrArray list;
@@ -513,10 +512,9 @@ void Mhtml::writeFailedAddresses(StringBuffer& html) const {
         if (written != m_writtenReferences.end()) {
             appendGrowing(out, written->second.data(), static_cast<int>(written->second.size()));
         } else {
-            appendAddressText(failed->second.c_str(),
-                              inStyleElement ? ReferenceSyntax::Css
-                                             : ReferenceSyntax::StyleAttribute,
-                              out);
+            appendAddressText(
+                failed->second.c_str(),
+                inStyleElement ? ReferenceSyntax::Css : ReferenceSyntax::StyleAttribute, out);
         }
         copied = hit + 4 + idLength;
     }

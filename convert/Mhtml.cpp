@@ -15,7 +15,6 @@ namespace {
 
 constexpr int kMaxUrlCopy = 999;
 
-
 void copyAtMost(const char* text, int limit, StringBuffer& out) {
     out.clear();
     if (text == nullptr) {

@@ -4,6 +4,7 @@
 #include "convert/CssReferences.h"
 #include "convert/EmbeddedReference.h"
 #include "convert/MhtmlContext.h"
+#include "convert/TagAttributeEdits.h"
 #include "convert/TagLoop.h"
 #include "foundation/ExtPtrArray.h"
 #include "foundation/StringBuffer.h"
@@ -83,7 +84,9 @@ public:
 
     // Tag passes and style sheets.
     void setAttribute(StringBuffer& tag, const char* name, const char* value);
-    bool fetchResource(const char* url, DataBuffer& data);
+    // finalUrl, when given, is set to where the bytes came from: the address
+    // behind the redirects of a web resource, else url itself.
+    bool fetchResource(const char* url, DataBuffer& data, StringBuffer* finalUrl = nullptr);
     // A non-empty media (the link tag's MEDIA) is kept on the STYLE block.
     bool fetchStyleSheet(const char* url, StringBuffer& out, const char* media = nullptr);
     void insertStyleSheets(StringBuffer& html);
@@ -194,6 +197,8 @@ private:
     void rewriteLinkValue(FoundTag& tag, StringBuffer& out, const char* attribute);
     void rewriteLinkElement(FoundTag& tag, StringBuffer& out);
     void inlineStyleSheet(FoundTag& tag, const StringBuffer& cleaned, StringBuffer& out);
+    static bool isPreloadedStyleSheet(const StringBuffer& cleaned, const StringBuffer& relation);
+    bool firstInlining(const StringBuffer& address);
     void rewriteBackgroundTag(FoundTag& tag, StringBuffer& out);
     void rebuildRollover(const StringBuffer& rest, StringBuffer& out);
 
@@ -210,6 +215,9 @@ private:
 
     // Complete mode
     CssReferences::Callbacks cssCallbacks(ReferenceSyntax syntax);
+    void rewriteStyleAttribute(std::string_view raw, const RawTag& tag, size_t offset,
+                               const CssReferences::Callbacks& callbacks, std::string& out);
+    static bool addLazyBackground(std::string_view value, char attributeQuote, std::string& style);
     bool cssUrlReplacement(const std::string& address, ReferenceSyntax syntax,
                            std::string& replacement);
     CssReferences::ImportAction keepImportAddress(const EmbeddedReference& imported,
@@ -247,7 +255,7 @@ private:
     void prefetchResources(const ReferencedIds& referenced, bool inFrameset);
     void prefetchLinkedStyleSheets(const StringBuffer& html);
     bool noteLinkedSheet(const char* url);
-    bool takePrefetched(const char* url, DataBuffer& data);
+    bool takePrefetched(const char* url, DataBuffer& data, StringBuffer& finalUrl);
     ResourcePrefetch* m_prefetch = nullptr;
     // While the link pass runs silently to learn its style sheets: where it
     // notes the URLs it would fetch.

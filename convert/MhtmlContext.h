@@ -3,6 +3,9 @@
 #include "foundation/ExtPtrArray.h"
 #include "foundation/StringBuffer.h"
 
+#include <string>
+#include <unordered_set>
+
 // The document being converted, the page itself or a frame: its resource
 // map (URL -> content-id, in order of first reference), the URLs its
 // references resolve against, and what to restore when it is popped.
@@ -19,4 +22,7 @@ public:
     // True when the document's own bytes came over http(s); such a document
     // never makes the converter read a local file.
     bool m_fromWeb = false;
+    // The complete mode's style sheets put into the document, by folded
+    // address, so that a sheet linked twice is fetched once.
+    std::unordered_set<std::string> m_inlinedSheets;
 };

@@ -55,8 +55,8 @@ void Mhtml::prefetchResources(const ReferencedIds& referenced, bool inFrameset) 
         const char* url = entry->getName();
         const char* contentId = entry->getValue();
         // The resource loop's own decisions.
-        if (isWebUrl(url) && resourceSkip(url, contentId, referenced, inFrameset) ==
-                                 ResourceSkip::None) {
+        if (isWebUrl(url) &&
+            resourceSkip(url, contentId, referenced, inFrameset) == ResourceSkip::None) {
             m_prefetch->add(url, settings);
         }
     }
@@ -94,6 +94,11 @@ bool Mhtml::noteLinkedSheet(const char* url) {
     return true;
 }
 
-bool Mhtml::takePrefetched(const char* url, DataBuffer& data) {
-    return m_prefetch != nullptr && m_prefetch->take(url, firstTrySettings(*this), data);
+bool Mhtml::takePrefetched(const char* url, DataBuffer& data, StringBuffer& finalUrl) {
+    std::string final;
+    if (m_prefetch == nullptr || !m_prefetch->take(url, firstTrySettings(*this), data, final)) {
+        return false;
+    }
+    finalUrl.setString(final.c_str());
+    return true;
 }

@@ -183,8 +183,7 @@ bool Mhtml::embedReference(std::string_view written, ReferenceKind kind, Referen
 // A data: address carries its picture already. Only the complete mode makes
 // a part of it, since the most used web mail readers do not show data:
 // pictures; everything else leaves it as written.
-bool Mhtml::embedDataUrl(const std::string& reference, ReferenceKind kind,
-                         EmbeddedReference& out) {
+bool Mhtml::embedDataUrl(const std::string& reference, ReferenceKind kind, EmbeddedReference& out) {
     if (!m_completePage || !isPictureKind(kind)) {
         return false;
     }

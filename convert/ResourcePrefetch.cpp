@@ -15,7 +15,8 @@ void ResourcePrefetch::add(const char* url, const FetchSettings& settings) {
     m_entries.emplace(url, Entry{ticket, settings.kind, settings.proxy});
 }
 
-bool ResourcePrefetch::take(const char* url, const FetchSettings& settings, DataBuffer& data) {
+bool ResourcePrefetch::take(const char* url, const FetchSettings& settings, DataBuffer& data,
+                            std::string& finalUrl) {
     if (url == nullptr) {
         return false;
     }
@@ -29,5 +30,5 @@ bool ResourcePrefetch::take(const char* url, const FetchSettings& settings, Data
         m_fetcher.cancel(entry.ticket);
         return false;
     }
-    return m_fetcher.take(entry.ticket, data);
+    return m_fetcher.take(entry.ticket, data, finalUrl);
 }

@@ -25,7 +25,9 @@ public:
     // True when url was downloaded under the access kind of settings and
     // that download succeeded: its body is then in data (which must be
     // empty). The download is used up either way.
-    bool take(const char* url, const FetchSettings& settings, DataBuffer& data);
+    // finalUrl: where the body came from, behind the redirects.
+    bool take(const char* url, const FetchSettings& settings, DataBuffer& data,
+              std::string& finalUrl);
     // Downloads added and not yet taken.
     int pending() const { return static_cast<int>(m_entries.size()); }
 

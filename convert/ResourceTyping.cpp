@@ -3,8 +3,8 @@
 
 #include "ResourceTyping.h"
 
-#include "foundation/StringBuffer.h"
 #include "convert/DataUrl.h"
+#include "foundation/StringBuffer.h"
 #include "mime/ContentTypes.h"
 
 #include <algorithm>
@@ -12,7 +12,6 @@
 #include <strings.h>
 
 namespace {
-
 
 bool bytesAt(const unsigned char* bytes, uint32_t count, uint32_t offset, const char* expected,
              uint32_t length) {

@@ -20,8 +20,8 @@ const char* sniffImageType(const unsigned char* bytes, uint32_t count);
 std::string addressPath(const char* url);
 
 // The content type by the text after the last "." of the URL's path (the
-// media type a data: address names), appended to type. isJavaScript is set when the table named a script type, which is
-// then written as "application/octet-stream".
+// media type a data: address names), appended to type. isJavaScript is set when the table named a
+// script type, which is then written as "application/octet-stream".
 void typeByExtension(const char* url, StringBuffer& type, bool& isJavaScript);
 
 // True when the first 1024 bytes hold a NUL byte, which no HTML document

@@ -6,6 +6,7 @@
 
 #include "Mhtml.h"
 
+#include "convert/ContentIdIndex.h"
 #include "convert/ConvertText.h"
 #include "convert/MarkupScan.h"
 #include "convert/StyleSheetScope.h"
@@ -48,8 +49,9 @@ void Mhtml::rewriteLinkElement(FoundTag& tag, StringBuffer& out) {
     StringBuffer relation;
     getAttributeValue(cleaned.getString(), "REL", relation);
     // Browsers apply an alternate style sheet only when the user picks it.
-    const bool isStyleSheet = (type.equalsNoCase("text/css") || type.equalsNoCase("stylesheet")) &&
-                              !relation.containsNoCase("alternate");
+    const bool isStyleSheet = ((type.equalsNoCase("text/css") || type.equalsNoCase("stylesheet")) &&
+                               !relation.containsNoCase("alternate")) ||
+                              (m_completePage && isPreloadedStyleSheet(cleaned, relation));
     if (isStyleSheet) {
         inlineStyleSheet(tag, cleaned, out);
         return;
@@ -63,6 +65,26 @@ void Mhtml::rewriteLinkElement(FoundTag& tag, StringBuffer& out) {
         return;
     }
     embedAttribute(link, "HREF", ReferenceKind::Link, out);
+}
+
+// The pattern of pages that load their sheets late: a preload that its own
+// load handler turns into a style sheet ("this.rel='stylesheet'"). The
+// handler runs in the browser; with scripts gone, the converter does its work.
+bool Mhtml::isPreloadedStyleSheet(const StringBuffer& cleaned, const StringBuffer& relation) {
+    if (!relation.containsNoCase("preload")) {
+        return false;
+    }
+    StringBuffer as;
+    getAttributeValue(cleaned.getString(), "AS", as);
+    StringBuffer onload;
+    getAttributeValue(cleaned.getString(), "ONLOAD", onload);
+    return as.equalsNoCase("style") && onload.containsNoCase("stylesheet");
+}
+
+bool Mhtml::firstInlining(const StringBuffer& address) {
+    return currentContext()
+        .m_inlinedSheets.insert(ContentIdIndex::foldAscii(address.getString()))
+        .second;
 }
 
 void Mhtml::inlineStyleSheet(FoundTag& tag, const StringBuffer& cleaned, StringBuffer& out) {
@@ -80,6 +102,12 @@ void Mhtml::inlineStyleSheet(FoundTag& tag, const StringBuffer& cleaned, StringB
     if (!embedReference(href.getString(), ReferenceKind::StyleSheet, ReferenceSyntax::Attribute,
                         sheet)) {
         out.appendSb(tag.found);
+        return;
+    }
+    // A sheet that a page preloads and links again applies once, where it
+    // first stands: it is not fetched twice.
+    // (The prefetch's silent run of this pass only learns the addresses.)
+    if (m_completePage && m_linkedSheetUrls == nullptr && !firstInlining(sheet.address)) {
         return;
     }
     StringBuffer media;
@@ -167,7 +195,8 @@ void Mhtml::forgetInsertedStyleSheets() {
 
 bool Mhtml::fetchStyleSheet(const char* url, StringBuffer& out, const char* media) {
     DataBuffer data;
-    if (!fetchResource(url, data)) {
+    StringBuffer finalUrl;
+    if (!fetchResource(url, data, &finalUrl)) {
         return false;
     }
     // The bytes as text end at their first NUL.
@@ -178,7 +207,9 @@ bool Mhtml::fetchStyleSheet(const char* url, StringBuffer& out, const char* medi
     }
     ExtPtrArray blocks;
     {
-        StyleSheetScope scope(*this, url);
+        // A sheet reached through a redirect names its pictures relative to
+        // where it came from.
+        StyleSheetScope scope(*this, finalUrl.getString());
         extractStyleBlocks(css, blocks, false);
         replaceEvery(css, kStylePlaceholder, "");
         rewriteCssBackgrounds(css);

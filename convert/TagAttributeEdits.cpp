@@ -155,7 +155,8 @@ RawTag readRawTag(std::string_view text, size_t lt) {
         }
         size_t start = p;
         size_t end = p;
-        if (p < text.size() && (text[p] == '"' || text[p] == '\'')) {
+        const char quote = p < text.size() && (text[p] == '"' || text[p] == '\'') ? text[p] : 0;
+        if (quote != 0) {
             start = p + 1;
             const size_t closing = text.find(text[p], start);
             if (closing == std::string_view::npos) {
@@ -169,10 +170,11 @@ RawTag readRawTag(std::string_view text, size_t lt) {
             }
             i = end;
         }
-        if (!tag.hasStyle && sameNoCase(name, "style")) {
-            tag.hasStyle = true;
-            tag.styleStart = start;
-            tag.styleEnd = end;
+        RawValue* wanted = sameNoCase(name, "style")     ? &tag.style
+                           : sameNoCase(name, "data-bg") ? &tag.lazyBackground
+                                                         : nullptr;
+        if (wanted != nullptr && !wanted->present) {
+            *wanted = {true, quote, start, end};
         }
     }
     return tag;

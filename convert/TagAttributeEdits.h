@@ -26,13 +26,19 @@ void insertTagAttribute(StringBuffer& tag, const char* name, const char* value);
 
 // A start tag as written in the page, at the "<" at position lt of text:
 // where its closing ">" stands (npos when the text ends first; a ">" inside
-// a quoted value does not count), and where the value of its first style
-// attribute stands (quoted with either quote, or unquoted), as a browser
-// takes it. Positions are in text.
+// a quoted value does not count), and where the values of its first style
+// attribute and its first data-bg attribute (a lazy loader's background
+// picture) stand (quoted with either quote, or unquoted), as a browser takes
+// them. Positions are in text.
+struct RawValue {
+    bool present = false;
+    char quote = 0; // 0 when unquoted
+    size_t start = 0;
+    size_t end = 0;
+};
 struct RawTag {
     size_t end = std::string_view::npos;
-    bool hasStyle = false;
-    size_t styleStart = 0;
-    size_t styleEnd = 0;
+    RawValue style;
+    RawValue lazyBackground;
 };
 RawTag readRawTag(std::string_view text, size_t lt);

@@ -6,7 +6,6 @@
 
 namespace {
 
-
 int hexDigit(char c) {
     if (c >= '0' && c <= '9') {
         return c - '0';
@@ -63,7 +62,9 @@ void decodePercentEscapes(StringBuffer& text) {
             decoded.appendChar(source[i]);
         }
     }
-    text.setSb(decoded);
+    // Every byte, a decoded NUL included.
+    text.clear();
+    text.appendSb(decoded);
 }
 
 void stripFileUrlPrefixes(StringBuffer& text) {

@@ -114,6 +114,11 @@ long ConcurrentFetcher::httpVersion(int ticket) const {
 }
 
 bool ConcurrentFetcher::take(int ticket, DataBuffer& out) {
+    std::string finalUrl;
+    return take(ticket, out, finalUrl);
+}
+
+bool ConcurrentFetcher::take(int ticket, DataBuffer& out, std::string& finalUrl) {
     auto found = m_requests.find(ticket);
     if (found == m_requests.end()) {
         return false;
@@ -124,6 +129,7 @@ bool ConcurrentFetcher::take(int ticket, DataBuffer& out) {
     const bool succeeded = request.done && request.succeeded;
     if (succeeded) {
         out.takeData(request.body);
+        finalUrl = request.url;
     }
     cancel(ticket);
     return succeeded;

@@ -53,6 +53,9 @@ public:
     // be empty); false for a failed GET or an unknown ticket. The ticket is
     // used up.
     bool take(int ticket, DataBuffer& out);
+    // The same, with the address the body finally came from (behind the
+    // redirects) in finalUrl.
+    bool take(int ticket, DataBuffer& out, std::string& finalUrl);
     // Forgets the ticket's GET, stopping its transfer when it runs.
     void cancel(int ticket);
     // Runs until every GET added so far has ended.

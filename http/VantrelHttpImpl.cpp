@@ -118,6 +118,7 @@ bool VantrelHttpImpl::get(StringBuffer& url, DataBuffer& out, GetKind kind) {
             continue;
         }
         readContentType(request.easy());
+        finalUrl.setString(current.c_str());
         return status.equals("200") && (kind == GetKind::Logged || out.getData() != nullptr);
     }
 }
@@ -154,6 +155,7 @@ bool VantrelHttpImpl::post(StringBuffer& url, StringBuffer& body, StringBuffer& 
 }
 
 void VantrelHttpImpl::clearResults() {
+    finalUrl.clear();
     charset.clear();
     contentType.clear();
     status.clear();

@@ -43,7 +43,9 @@ public:
     // The root handle; null when libcurl could not be set up, and every
     // request then fails at the connect step.
     std::unique_ptr<CurlSession> internet;
-    // The results of the last GET.
+    // The results of the last GET; finalUrl is where its body came from,
+    // behind the redirects.
+    StringBuffer finalUrl;
     StringBuffer contentType;
     StringBuffer status;
     StringBuffer charset;

@@ -56,8 +56,8 @@ size_t readNumeric(std::string_view text, size_t amp, std::string& out) {
     uint32_t code = 0;
     for (; p < text.size() && digitValue(text[p], hex) >= 0; ++p) {
         // Anything past the last code point reads as too large, however long.
-        code = std::min<uint32_t>(code * (hex ? 16 : 10) + static_cast<uint32_t>(digitValue(text[p], hex)),
-                                  0x110000);
+        code = std::min<uint32_t>(
+            code * (hex ? 16 : 10) + static_cast<uint32_t>(digitValue(text[p], hex)), 0x110000);
     }
     if (p == digitsStart) {
         return 0;
@@ -72,10 +72,10 @@ size_t readNumeric(std::string_view text, size_t amp, std::string& out) {
 const NamedCharacterReference* findName(std::string_view name) {
     const NamedCharacterReference* begin = kNamedCharacterReferences;
     const NamedCharacterReference* end = begin + kNamedCharacterReferenceCount;
-    const auto* hit = std::lower_bound(begin, end, name, [](const NamedCharacterReference& entry,
-                                                           std::string_view wanted) {
-        return std::string_view(entry.name) < wanted;
-    });
+    const auto* hit = std::lower_bound(
+        begin, end, name, [](const NamedCharacterReference& entry, std::string_view wanted) {
+            return std::string_view(entry.name) < wanted;
+        });
     return hit != end && std::string_view(hit->name) == name ? hit : nullptr;
 }
 
@@ -118,8 +118,7 @@ std::string decodeCharacterReferences(std::string_view text, CharacterReferenceC
     std::string out;
     out.reserve(text.size());
     size_t copied = 0;
-    for (size_t amp = text.find('&'); amp != std::string_view::npos;
-         amp = text.find('&', copied)) {
+    for (size_t amp = text.find('&'); amp != std::string_view::npos; amp = text.find('&', copied)) {
         out.append(text.substr(copied, amp - copied));
         std::string decoded;
         const bool numeric = amp + 1 < text.size() && text[amp + 1] == '#';

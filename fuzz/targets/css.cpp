@@ -76,8 +76,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (size_t lt = input.find('<'); lt != std::string::npos; lt = input.find('<', lt + 1)) {
         const RawTag tag = readRawTag(input, lt);
         check(tag.end == std::string_view::npos || (tag.end > lt && tag.end < input.size()));
-        if (tag.hasStyle) {
-            check(tag.styleStart <= tag.styleEnd && tag.styleEnd <= input.size());
+        if (tag.style.present) {
+            check(tag.style.start <= tag.style.end && tag.style.end <= input.size());
         }
         if (lt > 64) {
             break; // one pass over the first tags is enough per input

@@ -1,4 +1,5 @@
 #include "convert/ResourceTyping.h"
+#include "convert/DataUrl.h"
 #include "convert/ReferencedIds.h"
 #include "foundation/StringBuffer.h"
 
@@ -215,3 +216,28 @@ TEST(ReferencedIds, AnIdCutShortByTheEndIsNotFound) {
 }
 
 } // namespace
+
+TEST(DataUrl, MediaTypeAndBytes) {
+    const struct {
+        const char* url;
+        bool read;
+        const char* type;
+        std::string bytes;
+    } cases[] = {
+        {"data:image/gif;base64,R0lGODlh", true, "image/gif", "GIF89a"},
+        {"DATA:Image/SVG+XML;charset=utf-8,%3Csvg%2F%3E", true, "image/svg+xml", "<svg/>"},
+        {"data:;base64,AAEC", true, "text/plain", std::string("\0\1\2", 3)},
+        {"data:,a%00b", true, "text/plain", std::string("a\0b", 3)},
+        {"data:image/png;base64,iVBO%0ARw0=", true, "image/png", "\x89PNG\r"},
+        {"data:image/png", false, "", ""},
+        {"http://host/data:,x", false, "", ""},
+    };
+    for (const auto& c : cases) {
+        DataUrl data;
+        EXPECT_EQ(readDataUrl(c.url, data), c.read) << c.url;
+        if (c.read) {
+            EXPECT_EQ(data.mediaType, c.type) << c.url;
+            EXPECT_EQ(data.bytes, c.bytes) << c.url;
+        }
+    }
+}

@@ -92,9 +92,9 @@ TEST(TagAttributeEdits, RawTagEndAndStyle) {
         } else {
             EXPECT_EQ(tag.end, static_cast<size_t>(c.end)) << c.text;
         }
-        EXPECT_EQ(tag.hasStyle, c.style != nullptr) << c.text;
-        if (c.style != nullptr && tag.hasStyle) {
-            EXPECT_EQ(text.substr(tag.styleStart, tag.styleEnd - tag.styleStart), c.style)
+        EXPECT_EQ(tag.style.present, c.style != nullptr) << c.text;
+        if (c.style != nullptr && tag.style.present) {
+            EXPECT_EQ(text.substr(tag.style.start, tag.style.end - tag.style.start), c.style)
                 << c.text;
         }
     }

@@ -2,10 +2,11 @@
 """The message shows what the page shows.
 
 For the demo page, every fixture page under tests/data/render and every
-page of tests/data/complete, the page is served on 127.0.0.1 and photographed
-by headless Chromium; the page is converted by the command-line program
-(mail-safe, marked as unsent, as the desktop program does; the pages of
-tests/data/complete also with --complete); the server is stopped, so that nothing can come from
+page of tests/data/complete and tests/data/realpages, the page is served on
+127.0.0.1 and photographed by headless Chromium; the page is converted by the
+command-line program (mail-safe, marked as unsent, as the desktop program
+does; the pages of tests/data/complete and tests/data/realpages with
+--complete); the server is stopped, so that nothing can come from
 the network any more; Chromium opens the .eml file, which it reads as MHTML
 (the first HTML part is the document, "cid:" references are looked up by
 Content-ID, frames by Content-Location), and photographs it again. The two
@@ -82,6 +83,10 @@ NO_SCRIPTS = "Content-Security-Policy:sandbox allow-same-origin"
 #   the video's controls on, whose shade hid the small poster in both
 #   pictures; the page's style hides them.
 COMPLETE_PAGES = ["imports", "backgrounds", "fonts", "inline-styles", "responsive", "lazy"]
+# The pages of tests/data/realpages, in the complete mode too; their query-
+# dependent answers come from the tree's routes.json, and cdn.html, served
+# over https by test_real_pages.py, is served over http here like the rest.
+REAL_PAGES = ["wiki", "news", "lazy", "preload", "cdn", "toc", "shorthand"]
 PAGES = [
     ("demo", "examples/demo", "index.html", ()),
     ("images", "tests/data/render", "images.html", ()),
@@ -94,7 +99,9 @@ PAGES = [
     ("base", "tests/data/render", "base.html", ()),
     ("relative", "tests/data/render", "sub/relative.html", ()),
 ] + [("complete-" + name, "tests/data/complete", name + ".html", ("--complete",))
-     for name in COMPLETE_PAGES]
+     for name in COMPLETE_PAGES] + [
+    ("real-" + name, "tests/data/realpages", name + ".html", ("--complete",))
+    for name in REAL_PAGES]
 
 ARGS = None
 
@@ -149,8 +156,12 @@ def copy_site(source, target, host):
 
 
 def write_routes(source, routes):
-    """Every HTML file of the tree is served with scripts forbidden."""
+    """Every HTML file of the tree is served with scripts forbidden, beside
+    the tree's own routes.json, if it has one."""
     table = {}
+    if os.path.isfile(os.path.join(source, "routes.json")):
+        with open(os.path.join(source, "routes.json"), encoding="utf-8") as own:
+            table = json.load(own)
     for folder, _, files in os.walk(source):
         for name in files:
             if name.endswith((".html", ".htm")):

@@ -1,5 +1,6 @@
 #include "foundation/DataBuffer.h"
 #include "foundation/FileSys.h"
+#include "foundation/FileUrl.h"
 #include "foundation/StringBuffer.h"
 #include "support/RecordingLog.h"
 #include "support/TempDir.h"
@@ -556,3 +557,24 @@ TEST(LoadFile, AShortReadIsAFailure) {
 }
 
 } // namespace
+
+TEST(LocalFilePath, FileUrlsAndPercentEscapesNameTheFile) {
+    const struct {
+        const char* reference;
+        const char* path;
+    } cases[] = {
+        {"a%20b.png", "a b.png"},
+        {"caf%C3%A9.html", "caf\xC3\xA9.html"},
+        {"file:///home/x/caf%C3%A9.html", "/home/x/caf\xC3\xA9.html"},
+        {"file://localhost/home/x/p.html", "/home/x/p.html"},
+        {"FILE://LocalHost/p%2Ehtml", "/p.html"},
+        {"100%.png", "100%.png"},
+        {"%zz%4", "%zz%4"},
+        {"cut%00here", "cut"},
+    };
+    for (const auto& c : cases) {
+        StringBuffer path;
+        localFilePath(c.reference, path);
+        EXPECT_STREQ(path.getString(), c.path) << c.reference;
+    }
+}
