@@ -150,6 +150,19 @@ TEST_F(CompleteSheetTest, LinkedSheetImportsResolveAgainstTheSheet) {
     EXPECT_EQ(resourceUrls(m_converter), std::vector<std::string>{"css/parts/../../img/p.png"});
 }
 
+TEST_F(CompleteSheetTest, APreloadThatBecomesASheetIsPutInOnce) {
+    m_dir.write("late.css", "p{color:red}");
+    StringBuffer html("<link rel=preload as=style href=late.css "
+                      "onload=\"this.onload=null;this.rel='stylesheet'\">"
+                      "<link rel=preload as=image href=hero.png>"
+                      "<noscript><link rel=stylesheet href=late.css></noscript>");
+    m_converter.rewriteLinkTags(html);
+    EXPECT_EQ(std::string(html.getString()),
+              kStyleOpen + "p{color:red}" + kStyleClose +
+                  "<link rel=\"preload\" as=\"image\" href=\"http://host/dir/hero.png\"><noscript>"
+                  "</noscript>");
+}
+
 TEST_F(CompleteSheetTest, ASheetBeingImportedIsNotImportedAgain) {
     m_dir.write("css/a.css", "@import url(sub/b.css);a{}");
     m_dir.write("css/sub/b.css", "@import url(../a.css);@import url(b.css);b{}");
@@ -386,6 +399,16 @@ TEST(CompletePage, PostersStyleAttributesAndRefresh) {
              Mode::MailSafe,
              "<p style=\"background:url(cid:CID0)\" title=\"url(t.png)\">",
              {"http://host/dir/q.png"}},
+            {"a lazy loader's background becomes the background image",
+             "<div data-bg=\"hero.jpg?w=1&amp;h=2\" class=x><section style='color:red' "
+             "data-bg=\"url(b.png)\"></section><p style=x:y data-bg=c.png />",
+             Mode::MailSafe,
+             "<div data-bg=\"hero.jpg?w=1&amp;h=2\" class=x "
+             "style=\"background-image:url(cid:CID0)\">"
+             "<section style='color:red;background-image:url(cid:CID1)' data-bg=\"url(b.png)\">"
+             "</section><p style=x:y;background-image:url(cid:CID2) data-bg=c.png />",
+             {"http://host/dir/hero.jpg?w=1&h=2", "http://host/dir/b.png",
+              "http://host/dir/c.png"}},
             {"not inside style elements and comments",
              "<style>p{x:url(s.png)}</style><!-- <p style=\"x:url(c.png)\"> -->",
              Mode::MailSafe,

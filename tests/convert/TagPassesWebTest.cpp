@@ -72,6 +72,19 @@ TEST_F(WebPassTest, SheetReferencesResolveAgainstTheSheetUrl) {
     }
 }
 
+TEST_F(WebPassTest, ASheetBehindARedirectResolvesAgainstWhereItCameFrom) {
+    for (const int connections : {1, 16}) {
+        m_converter.m_maxConnections = connections;
+        configure(m_converter, Mode::MailSafe, "http://page.example/dir", "http://page.example");
+        StringBuffer html(
+            ("<link rel=stylesheet href=\"" + url("/_/r?redirect=/css/site.css") + "\">").c_str());
+        m_converter.rewriteLinkTags(html);
+        EXPECT_EQ(resourceUrls(m_converter),
+                  (std::vector<std::string>{url("/css/../img/bg.png"), url("/top.gif")}))
+            << connections << " connections";
+    }
+}
+
 TEST_F(WebPassTest, LocalDocumentWithAWebSheet) {
     m_converter.currentContext().m_fromWeb = false;
     m_converter.m_local = true;
