@@ -102,7 +102,8 @@ void Mhtml::promoteLazyImages(StringBuffer& html) {
     if (!html.containsNoCase("data-") && !html.containsNoCase("srcset")) {
         return;
     }
-    const TagLoopSettings settings{"<img", nullptr, TagCapture::QuotedStrict, nullptr};
+    const TagLoopSettings settings{
+        "<img", nullptr, TagCapture::QuotedStrict, nullptr, {"data-", "srcset"}};
     runTagLoop(html, settings, [](FoundTag& tag, StringBuffer& out) {
         StringBuffer cleaned;
         cleaned.setSb(tag.cleaned);
@@ -114,7 +115,7 @@ void Mhtml::rewriteResponsiveImages(StringBuffer& html) {
     if (!html.containsNoCase("srcset")) {
         return;
     }
-    runPass(html, "<img", "SRCSET", TagCapture::QuotedStrict, &Mhtml::rewriteSrcsetTag);
+    runPass(html, "<img", "SRCSET", TagCapture::QuotedStrict, &Mhtml::rewriteSrcsetTag, "srcset");
     if (!html.containsNoCase("<picture")) {
         return;
     }
@@ -122,13 +123,15 @@ void Mhtml::rewriteResponsiveImages(StringBuffer& html) {
         html, "<picture", "</picture>", [this](const char* block, int length, StringBuffer& out) {
             StringBuffer picture(length + 1);
             picture.appendBytes(block, length);
-            const TagLoopSettings lazy{"<source", nullptr, TagCapture::Quoted, nullptr};
+            const TagLoopSettings lazy{
+                "<source", nullptr, TagCapture::Quoted, nullptr, {"data-", "srcset"}};
             runTagLoop(picture, lazy, [](FoundTag& tag, StringBuffer& sourceOut) {
                 StringBuffer cleaned;
                 cleaned.setSb(tag.cleaned);
                 sourceOut.appendSb(promoteLazyAttributes(cleaned, false) ? cleaned : tag.found);
             });
-            runPass(picture, "<source", "SRCSET", TagCapture::Quoted, &Mhtml::rewriteSrcsetTag);
+            runPass(picture, "<source", "SRCSET", TagCapture::Quoted, &Mhtml::rewriteSrcsetTag,
+                    "srcset");
             appendGrowing(out, picture);
         });
 }
@@ -153,7 +156,8 @@ void Mhtml::rewriteSrcsetTag(FoundTag& tag, StringBuffer& out) {
 }
 
 void Mhtml::rewritePosters(StringBuffer& html) {
-    const TagLoopSettings settings{"<video", "POSTER", TagCapture::Quoted, cleanTagLog()};
+    const TagLoopSettings settings{
+        "<video", "POSTER", TagCapture::Quoted, cleanTagLog(), {"poster", nullptr}};
     runTagLoop(html, settings, [this](FoundTag& tag, StringBuffer& out) {
         if (tag.value.getSize() == 0) {
             out.appendSb(tag.found);
@@ -165,7 +169,8 @@ void Mhtml::rewritePosters(StringBuffer& html) {
 
 // A refresh would take the reader away from the message to the page.
 void Mhtml::removeMetaRefresh(StringBuffer& html) {
-    const TagLoopSettings settings{"<meta", "HTTP-EQUIV", TagCapture::Quoted, cleanTagLog()};
+    const TagLoopSettings settings{
+        "<meta", "HTTP-EQUIV", TagCapture::Quoted, cleanTagLog(), {"refresh", nullptr}};
     runTagLoop(html, settings, [](FoundTag& tag, StringBuffer& out) {
         if (!tag.value.equalsNoCase("refresh")) {
             out.appendSb(tag.found);

@@ -180,8 +180,9 @@ private:
     void forgetAllContentIds();
     void refuseLocalRead(const char* url);
     DiagnosticLog* cleanTagLog() const;
+    // onlyWith: when given, tags whose text lacks it are kept as found.
     void runPass(StringBuffer& html, const char* prefix, const char* attribute, TagCapture capture,
-                 void (Mhtml::*rewrite)(FoundTag&, StringBuffer&));
+                 void (Mhtml::*rewrite)(FoundTag&, StringBuffer&), const char* onlyWith = nullptr);
     bool embedAttribute(FoundTag& tag, const char* attribute, ReferenceKind kind,
                         StringBuffer& out);
     bool linkTarget(std::string& reference) const;

@@ -28,6 +28,18 @@ void captureTag(ParseEngine& scanner, TagCapture capture, StringBuffer& out) {
     }
 }
 
+bool holdsAny(const StringBuffer& text, const char* const (&needles)[2]) {
+    if (needles[0] == nullptr) {
+        return true;
+    }
+    for (const char* needle : needles) {
+        if (needle != nullptr && text.containsNoCase(needle)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 void runTagLoop(StringBuffer& html, const TagLoopSettings& settings, const TagHandler& handler) {
@@ -50,6 +62,10 @@ void runTagLoop(StringBuffer& html, const TagLoopSettings& settings, const TagHa
             ++scanner.pos;
         }
         tag.found.appendChar('>');
+        if (!holdsAny(tag.found, settings.onlyWith)) {
+            appendGrowing(out, tag.found);
+            continue;
+        }
         cleanTag(tag.found.getString(), tag.cleaned, settings.cleanLog);
         if (settings.attribute != nullptr) {
             getAttributeValue(tag.cleaned.getString(), settings.attribute, tag.value);

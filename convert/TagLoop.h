@@ -33,6 +33,10 @@ struct TagLoopSettings {
     const char* attribute = nullptr; // read with getAttributeValue
     TagCapture capture = TagCapture::Quoted;
     DiagnosticLog* cleanLog = nullptr; // handed to cleanTag
+    // When set, a tag whose text holds none of these (ASCII case aside) is
+    // kept as found without being cleaned or handed over: for passes that
+    // change only tags with certain attributes, on pages full of other tags.
+    const char* onlyWith[2] = {nullptr, nullptr};
 };
 
 // Appends to out what stands in the new HTML in place of the tag.

@@ -47,8 +47,9 @@ DiagnosticLog* Mhtml::cleanTagLog() const {
 }
 
 void Mhtml::runPass(StringBuffer& html, const char* prefix, const char* attribute,
-                    TagCapture capture, void (Mhtml::*rewrite)(FoundTag&, StringBuffer&)) {
-    const TagLoopSettings settings{prefix, attribute, capture, cleanTagLog()};
+                    TagCapture capture, void (Mhtml::*rewrite)(FoundTag&, StringBuffer&),
+                    const char* onlyWith) {
+    const TagLoopSettings settings{prefix, attribute, capture, cleanTagLog(), {onlyWith, nullptr}};
     runTagLoop(html, settings,
                [&](FoundTag& tag, StringBuffer& out) { (this->*rewrite)(tag, out); });
 }

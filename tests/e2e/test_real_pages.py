@@ -452,39 +452,46 @@ class RealPages(MessageChecks):
                                          other.targets_since(marks[1]))
         return SITE.messages[key]
 
-    def check_row(self, message, where, expected, server=None):
-        """One reference against its expectation; a message for each failure."""
-        if expected is None:
-            return []
-        kind, value = expected
-        written = message.find(where)
-        shown = "%s: %r" % (where, written)
-        if kind == "gone":
-            return [] if written is None else [shown + " should be gone"]
-        if written is None:
-            return ["%s: nothing there" % where]
-        if kind == "same":
-            return [] if written == value else [shown + " should stay %r" % value]
-        if kind == "absolute":
-            wanted = server.url(value)
-            return [] if written == wanted else [shown + " should be %r" % wanted]
-        if kind == "srcset":
-            wanted = ", ".join(server.url(c.strip()) for c in value.split(","))
-            got = ", ".join(c.strip() for c in written.split(","))
-            return [] if got == wanted else [shown + " should be %r" % wanted]
-        found, data = message.bytes_of(written)
-        if found is None:
-            return [shown + " should be the cid: of a part holding " + value[:40]]
-        if data != fixture_bytes(value):
-            return [shown + " names a part that does not hold " + value[:40]]
-        extension = os.path.splitext(value)[1] if not value.startswith("data:") else ".png"
-        if found.get_content_type() != TYPES[extension]:
-            return [shown + " is typed %s, not %s" % (found.get_content_type(), TYPES[extension])]
+    def assert_rows(self, message, rows, complete, server=None):
+        failures = []
+        for where, expected in rows_by_mode(rows, complete):
+            failures += check(message, where, expected, server)
+        self.assertEqual(failures, [])
+
+
+def check(message, where, expected, server):
+    """One reference against its expectation: a line for each failure."""
+    if expected is None:
         return []
+    kind, value = expected
+    written = message.find(where)
+    shown = "%s: %r" % (where, written)
+    if kind == "gone":
+        return [] if written is None else [shown + " should be gone"]
+    if written is None:
+        return ["%s: nothing there" % where]
+    if kind == "same":
+        return [] if written == value else [shown + " should stay %r" % value]
+    if kind == "absolute":
+        wanted = server.url(value)
+        return [] if written == wanted else [shown + " should be %r" % wanted]
+    if kind == "srcset":
+        wanted = ", ".join(server.url(c.strip()) for c in value.split(","))
+        got = ", ".join(c.strip() for c in written.split(","))
+        return [] if got == wanted else [shown + " should be %r" % wanted]
+    found, data = message.bytes_of(written)
+    if found is None:
+        return [shown + " should be the cid: of a part holding " + value[:40]]
+    if data != fixture_bytes(value):
+        return [shown + " names a part that does not hold " + value[:40]]
+    wanted = value[5:].split(";")[0] if value.startswith("data:") else \
+        TYPES[os.path.splitext(value)[1]]
+    if found.get_content_type() != wanted:
+        return [shown + " is typed %s, not %s" % (found.get_content_type(), wanted)]
+    return []
 
 
-def modes():
-    return (("default", False), ("complete", True))
+MODES = (("default", False), ("complete", True))
 
 
 def rows_by_mode(rows, complete):
@@ -495,24 +502,21 @@ def rows_by_mode(rows, complete):
 class Mends(RealPages):
     def test_each_reference_as_expected(self):
         for page, rows in EXPECTED.items():
-            for mode, complete in modes():
+            for mode, complete in MODES:
                 with self.subTest(page=page, mode=mode):
-                    message = self.converted(page, complete)
-                    failures = []
-                    for where, expected in rows_by_mode(rows, complete):
-                        failures += self.check_row(message, where, expected, SITE.server(page))
-                    self.assertEqual(failures, [], "%s.html, %s mode" % (page, mode))
+                    self.assert_rows(self.converted(page, complete), rows, complete,
+                                     SITE.server(page))
 
     def test_every_cid_finds_its_part(self):
         for page in EXPECTED:
-            for mode, complete in modes():
+            for mode, complete in MODES:
                 with self.subTest(page=page, mode=mode):
                     self.checked(self.converted(page, complete).data)
 
     def test_nothing_left_relative(self):
         """A message has no address of its own: what it does not carry it names in full."""
         for page in EXPECTED:
-            for mode, complete in modes():
+            for mode, complete in MODES:
                 with self.subTest(page=page, mode=mode):
                     self.assertEqual(self.converted(page, complete).relative_references(), [],
                                      "%s.html, %s mode" % (page, mode))
@@ -521,14 +525,14 @@ class Mends(RealPages):
         """Character references decoded, blanks trimmed, data: never asked for,
         and protocol-relative addresses over the page's own scheme."""
         for page in EXPECTED:
-            for mode, complete in modes():
+            for mode, complete in MODES:
                 with self.subTest(page=page, mode=mode):
                     message = self.converted(page, complete)
                     bad = [target for target in message.requests if re.search(
                         r"&amp;|&#|data:|base64|\s|%0[9AD]|^/?%20|%20$", target)]
                     self.assertEqual(bad, [])
                     self.assertEqual(message.elsewhere, [], "requests to the other server")
-        for mode, complete in modes():
+        for mode, complete in MODES:
             requests = self.converted("wiki", complete).requests
             self.assertIn("/w/load.php?lang=en&modules=site.styles&only=styles", requests)
             self.assertIn("/w/thumb.php?f=Crane.png&width=60", requests)
@@ -567,16 +571,12 @@ class Mends(RealPages):
     def test_local_page(self):
         """Percent-encoded names of local files are read decoded, relative to
         the page and to its sheet."""
-        for mode, complete in modes():
+        for mode, complete in MODES:
             with self.subTest(mode=mode):
                 data = run_pagewing((["--complete"] if complete else []) + ["page.html"],
                                     cwd=fixtures("local"))
-                message = Message(data)
                 self.checked(data)
-                failures = []
-                for where, expected in LOCAL:
-                    failures += self.check_row(message, where, expected)
-                self.assertEqual(failures, [])
+                self.assert_rows(Message(data), LOCAL, complete)
 
     def test_file_addresses(self):
         """file://localhost/PATH and file:///PATH name the same files."""
@@ -589,16 +589,12 @@ class Mends(RealPages):
         with tempfile.TemporaryDirectory(prefix="pw-realpages-file-") as scratch:
             with open(os.path.join(scratch, "files.html"), "w") as target:
                 target.write(page)
-            for mode, complete in modes():
+            for mode, complete in MODES:
                 with self.subTest(mode=mode):
                     data = run_pagewing((["--complete"] if complete else []) + ["files.html"],
                                         cwd=scratch)
-                    message = Message(data)
                     self.checked(data)
-                    failures = []
-                    for where, expected in LOCAL:
-                        failures += self.check_row(message, where, expected)
-                    self.assertEqual(failures, [])
+                    self.assert_rows(Message(data), LOCAL, complete)
 
 
 def sheet_selectors(data):
@@ -649,7 +645,7 @@ class Coverage(RealPages):
             kinds = dict(dict.fromkeys(loaded, "unlisted"), **kinds)
             counted = {t: SITE.served(page, t) for t in loaded if kinds[t] != "missing"}
             carried = {}
-            for mode, complete in modes():
+            for mode, complete in MODES:
                 message = self.converted(page, complete)
                 carried[mode] = {t for t, data in counted.items()
                                  if data is not None and self.carries(message, data)}
@@ -662,13 +658,14 @@ class Coverage(RealPages):
             rows.append((page, len(counted), len(carried["default"]), len(carried["complete"]),
                          len(self.converted(page, False).parts) - 1,
                          len(self.converted(page, True).parts) - 1))
-        lines = ["%-10s %8s %9s %9s %8s %8s" % ("page", "browser", "default", "complete",
-                                                "share", "share")]
+        lines = ["%-10s %7s %15s %16s %14s %15s" % (
+            "page", "browser", "default (parts)", "complete (parts)", "share, default",
+            "share, complete")]
         for page, loaded, default, complete, default_parts, complete_parts in rows:
-            lines.append("%-10s %8d %4d (%2d) %4d (%2d) %7.0f%% %7.0f%%" % (
+            lines.append("%-10s %7d %10d (%2d) %11d (%2d) %13.0f%% %14.0f%%" % (
                 page, loaded, default, default_parts, complete, complete_parts,
                 100.0 * default / loaded, 100.0 * complete / loaded))
-        print("\nresources Chromium loads, and how many of them each message carries "
+        print("\nresources Chromium loads (404s aside), and how many of them each message carries "
               "(its parts in brackets)\n" + "\n".join(lines), file=sys.stderr)
         self.assertEqual(failures, [], "resources a message should carry and does not")
 
