@@ -579,6 +579,11 @@ std::string CssReferences::urlAddress(std::string_view value, Context context) {
     return withoutCssEscapes(address);
 }
 
+size_t CssReferences::urlValueLength(std::string_view css, size_t pos) {
+    UrlToken token;
+    return readUrl(css, pos, token) ? token.valueEnd - token.valueStart : 0;
+}
+
 std::string CssReferences::wrapImported(std::string_view conditions, const std::string& sheet) {
     std::string_view rest = trimmed(conditions);
     std::vector<std::string> opened;

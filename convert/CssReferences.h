@@ -46,6 +46,10 @@ public:
     // CSS escapes ("\(", "\20 ") read as the characters they stand for.
     static std::string urlAddress(std::string_view value, Context context);
 
+    // The length of the value of the url() token whose "u" stands at pos of
+    // css, up to its closing ")"; 0 when the token is not closed.
+    static size_t urlValueLength(std::string_view css, size_t pos);
+
     // The text that takes the place of an @import rule: the sheet alone, or
     // inside "@media LIST {" ... "}" when the rule names media (and inside
     // @layer and @supports blocks for those conditions). conditions is the

@@ -147,6 +147,13 @@ void Mhtml::rewriteCssBackgrounds(StringBuffer& text) {
         rewriteCssReferences(text);
         return;
     }
+    embedBackgroundImages(text);
+    // Every other url() is written as its absolute address: a relative one
+    // means nothing inside a message.
+    rewriteCssReferences(text);
+}
+
+void Mhtml::embedBackgroundImages(StringBuffer& text) {
     const char* source = text.getString();
     const char* hit = findNoCase(source, kBackgroundImage);
     if (hit == nullptr) {
@@ -154,7 +161,8 @@ void Mhtml::rewriteCssBackgrounds(StringBuffer& text) {
         return;
     }
     const int propertyLength = static_cast<int>(std::strlen(kBackgroundImage));
-    StringBuffer out(static_cast<int>(std::strlen(source)) + 1);
+    const std::string_view all(source, std::strlen(source));
+    StringBuffer out(static_cast<int>(all.size()) + 1);
     const char* cursor = source;
     for (int handled = 0; hit != nullptr && handled < kMaxCssBackgrounds; ++handled) {
         appendGrowing(out, cursor, static_cast<int>(hit - cursor));
@@ -164,11 +172,16 @@ void Mhtml::rewriteCssBackgrounds(StringBuffer& text) {
         if (*p == ':') {
             p = skipCssSpace(p + 1);
             if (beginsWithNoCase(p, "url(")) {
-                // The value runs to the first ")"; an empty one is embedded
-                // where it stands, as the base address.
+                // The value is read as CSS reads a url() ("a).png" in quotes is
+                // one address); a broken one runs to the first ")", and one
+                // without a ")" is empty and is embedded where it stands, as
+                // the base address.
                 const char* value = p + 4;
-                const char* close = std::strchr(value, ')');
-                const size_t length = close != nullptr ? static_cast<size_t>(close - value) : 0;
+                size_t length = CssReferences::urlValueLength(all, static_cast<size_t>(p - source));
+                if (length == 0) {
+                    const char* close = std::strchr(value, ')');
+                    length = close != nullptr ? static_cast<size_t>(close - value) : 0;
+                }
                 const std::string address = CssReferences::urlAddress(
                     std::string_view(value, length), CssReferences::Context::Sheet);
                 EmbeddedReference embedded;
@@ -187,9 +200,6 @@ void Mhtml::rewriteCssBackgrounds(StringBuffer& text) {
     appendGrowing(out, cursor, static_cast<int>(std::strlen(cursor)));
     text.setSb(out);
     replaceEvery(text, kCssHandledMarker, kBackgroundImage);
-    // Every other url() is written as its absolute address: a relative one
-    // means nothing inside a message.
-    rewriteCssReferences(text);
 }
 
 // --- every url(): embedded in the complete mode, made absolute in the default one ---

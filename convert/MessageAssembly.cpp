@@ -260,6 +260,7 @@ bool Mhtml::processDocument(StringBuffer& html, StringBuffer& documentOut, bool 
     if (m_completePage) {
         completeDocumentTags(html);
     } else {
+        makeSrcsetsAbsolute(html);
         rewriteStyleAttributes(html);
     }
     restoreScripts(html, scripts.list);
@@ -358,8 +359,12 @@ void Mhtml::addResourcePart(const char* url, const char* contentId, int index,
         type.append(font);
     } else {
         bool isJavaScript = false;
-        typeByExtension(url, type, isJavaScript);
-        if (m_completePage && type.equals("text/html") &&
+        bool guessed = false;
+        typeByExtension(url, type, isJavaScript, &guessed);
+        // No page holds a NUL byte: a picture at an address without a known
+        // extension (an Exif JPEG at "/photos/77?w=120") must not be taken
+        // for a frame and destroyed by its conversion.
+        if ((guessed || m_completePage) && type.equals("text/html") &&
             looksBinary(data.getData(), data.getSize())) {
             type.setString("application/octet-stream");
         }

@@ -97,6 +97,8 @@ public:
     void rewriteRollovers(StringBuffer& html);
     void rewriteLinkTags(StringBuffer& html);
     void rewriteBackgrounds(StringBuffer& html); // body, table, td
+    // The default mode's srcset candidates get their absolute addresses.
+    void makeSrcsetsAbsolute(StringBuffer& html);
 
     // Complete mode (m_completePage): what today's pages show beyond the
     // passes above. Each runs only when processDocument asks for it.
@@ -201,6 +203,7 @@ private:
     static bool isPreloadedStyleSheet(const StringBuffer& cleaned, const StringBuffer& relation);
     bool firstInlining(const StringBuffer& address);
     void rewriteBackgroundTag(FoundTag& tag, StringBuffer& out);
+    void rewriteSrcsetAddresses(FoundTag& tag, StringBuffer& out);
     void rebuildRollover(const StringBuffer& rest, StringBuffer& out);
 
     ContentIdIndex m_contentIdIndex;
@@ -215,6 +218,7 @@ private:
     StringBuffer m_styleSheetDirectory;
 
     // Complete mode
+    void embedBackgroundImages(StringBuffer& text);
     CssReferences::Callbacks cssCallbacks(ReferenceSyntax syntax);
     void rewriteStyleAttribute(std::string_view raw, const RawTag& tag, size_t offset,
                                const CssReferences::Callbacks& callbacks, std::string& out);

@@ -166,8 +166,15 @@ bool Mhtml::embedReference(std::string_view written, ReferenceKind kind, Referen
     if (isFileKind(kind)) {
         contentIdFor(out.address.getString(), out.contentId);
         if (m_local) {
-            // A local file that cannot be read keeps its reference as written.
-            m_writtenReferences.emplace(out.contentId.getString(), written);
+            // A local file that cannot be read keeps its reference as written
+            // (in CSS, escaped where an unquoted url() could not hold it).
+            StringBuffer asWritten;
+            if (syntax == ReferenceSyntax::Attribute) {
+                asWritten.appendBytes(written.data(), static_cast<int>(written.size()));
+            } else {
+                appendAddressText(std::string(written).c_str(), syntax, asWritten);
+            }
+            m_writtenReferences.emplace(out.contentId.getString(), asWritten.getString());
         }
     }
     if (kind == ReferenceKind::Frame || !isFileKind(kind)) {

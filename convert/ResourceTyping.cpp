@@ -93,8 +93,11 @@ const char* sniffImageType(const unsigned char* bytes, uint32_t count) {
     return nullptr;
 }
 
-void typeByExtension(const char* url, StringBuffer& type, bool& isJavaScript) {
+void typeByExtension(const char* url, StringBuffer& type, bool& isJavaScript, bool* guessed) {
     isJavaScript = false;
+    if (guessed != nullptr) {
+        *guessed = false;
+    }
     if (isDataAddress(url)) {
         type.append(dataUrlMediaType(url).c_str());
         return;
@@ -120,6 +123,9 @@ void typeByExtension(const char* url, StringBuffer& type, bool& isJavaScript) {
         type.appendSb(found);
     } else if (beginsWithNoCase(url, "http")) {
         type.append("text/html");
+        if (guessed != nullptr) {
+            *guessed = true;
+        }
     } else {
         type.append("application/octet-stream");
     }

@@ -22,7 +22,10 @@ std::string addressPath(const char* url);
 // The content type by the text after the last "." of the URL's path (the
 // media type a data: address names), appended to type. isJavaScript is set when the table named a
 // script type, which is then written as "application/octet-stream".
-void typeByExtension(const char* url, StringBuffer& type, bool& isJavaScript);
+// guessed, when given, says whether the type is only the guess for an http
+// address whose extension the table does not know ("text/html").
+void typeByExtension(const char* url, StringBuffer& type, bool& isJavaScript,
+                     bool* guessed = nullptr);
 
 // True when the first 1024 bytes hold a NUL byte, which no HTML document
 // does: the complete mode fetches cursors and other pictures by url() whose

@@ -1,4 +1,5 @@
-// The one srcset candidate the complete mode keeps (CompletePasses.cpp).
+// The srcset candidates: the one the complete mode keeps (CompletePasses.cpp),
+// and where each stands, for the default mode's absolute addresses (TagPasses.cpp).
 
 #include "SrcsetChoice.h"
 
@@ -33,8 +34,8 @@ bool readDescriptor(std::string_view token, char& kind, double& value) {
 
 } // namespace
 
-std::vector<SrcsetChoice::Candidate> SrcsetChoice::parse(std::string_view srcset) {
-    std::vector<Candidate> candidates;
+std::vector<SrcsetChoice::Span> SrcsetChoice::split(std::string_view srcset) {
+    std::vector<Span> spans;
     size_t i = 0;
     const size_t n = srcset.size();
     while (i < n) {
@@ -44,39 +45,54 @@ std::vector<SrcsetChoice::Candidate> SrcsetChoice::parse(std::string_view srcset
         if (i >= n) {
             break;
         }
-        const size_t urlStart = i;
+        Span span;
+        span.urlStart = i;
         while (i < n && !isHtmlSpace(srcset[i])) {
             ++i;
         }
-        std::string_view url = srcset.substr(urlStart, i - urlStart);
-        Candidate candidate;
-        if (!url.empty() && url.back() == ',') {
-            while (!url.empty() && url.back() == ',') {
-                url.remove_suffix(1);
+        span.urlLength = i - span.urlStart;
+        if (srcset[i - 1] == ',') {
+            // Commas at the end of the address end the candidate.
+            while (span.urlLength > 0 && srcset[span.urlStart + span.urlLength - 1] == ',') {
+                --span.urlLength;
             }
         } else {
             // Descriptors run to the next comma.
             const size_t comma = srcset.find(',', i);
-            const size_t end = comma == std::string_view::npos ? n : comma;
-            std::string_view descriptors = srcset.substr(i, end - i);
-            i = end;
-            size_t d = 0;
-            while (d < descriptors.size() && candidate.descriptor == 0) {
-                while (d < descriptors.size() && isHtmlSpace(descriptors[d])) {
-                    ++d;
-                }
-                const size_t tokenStart = d;
-                while (d < descriptors.size() && !isHtmlSpace(descriptors[d])) {
-                    ++d;
-                }
-                readDescriptor(descriptors.substr(tokenStart, d - tokenStart), candidate.descriptor,
-                               candidate.value);
+            size_t end = comma == std::string_view::npos ? n : comma;
+            const size_t next = end;
+            while (end > i && isHtmlSpace(srcset[end - 1])) {
+                --end;
             }
+            span.restLength = end - i;
+            i = next;
         }
-        if (url.empty()) {
-            continue;
+        if (span.urlLength > 0) {
+            spans.push_back(span);
         }
-        candidate.url = std::string(url);
+    }
+    return spans;
+}
+
+std::vector<SrcsetChoice::Candidate> SrcsetChoice::parse(std::string_view srcset) {
+    std::vector<Candidate> candidates;
+    for (const Span& span : split(srcset)) {
+        Candidate candidate;
+        candidate.url = std::string(srcset.substr(span.urlStart, span.urlLength));
+        const std::string_view descriptors =
+            srcset.substr(span.urlStart + span.urlLength, span.restLength);
+        size_t d = 0;
+        while (d < descriptors.size() && candidate.descriptor == 0) {
+            while (d < descriptors.size() && isHtmlSpace(descriptors[d])) {
+                ++d;
+            }
+            const size_t tokenStart = d;
+            while (d < descriptors.size() && !isHtmlSpace(descriptors[d])) {
+                ++d;
+            }
+            readDescriptor(descriptors.substr(tokenStart, d - tokenStart), candidate.descriptor,
+                           candidate.value);
+        }
         candidates.push_back(std::move(candidate));
     }
     return candidates;

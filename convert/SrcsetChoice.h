@@ -15,6 +15,16 @@ public:
         double value = 0;
     };
 
+    // Where one candidate stands in the srcset text: its address, and the
+    // descriptors behind it (white space included, up to the next comma,
+    // trailing white space not).
+    struct Span {
+        size_t urlStart = 0;
+        size_t urlLength = 0;
+        size_t restLength = 0;
+    };
+    static std::vector<Span> split(std::string_view srcset);
+
     // The candidates in order: an address (a run without white space; commas
     // at its end end it), then descriptors up to the next comma. The first
     // descriptor that ends in "x" or "w" and reads as a positive number

@@ -42,7 +42,7 @@ void StyleSheetScope::enterWebSheet(const char* url) {
 
 void StyleSheetScope::enterFileSheet(const char* url) {
     StringBuffer path(url);
-    stripFileUrlPrefixes(path);
+    stripFileUrl(path);
     const char* lastSlash = std::strrchr(path.getString(), '/');
     const int directoryLength =
         lastSlash != nullptr ? static_cast<int>(lastSlash - path.getString()) + 1 : 0;

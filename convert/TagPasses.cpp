@@ -8,6 +8,7 @@
 
 #include "convert/ConvertText.h"
 #include "convert/MarkupScan.h"
+#include "convert/SrcsetChoice.h"
 #include "mime/ParseEngine.h"
 
 #include <cstdio>
@@ -207,6 +208,47 @@ void Mhtml::rebuildRollover(const StringBuffer& rest, StringBuffer& out) {
         cursor = nextOpen + 1;
     }
     out.append(cursor);
+}
+
+// --- srcset addresses -------------------------------------------------------
+
+// The default mode embeds no srcset candidate, but a reader that prefers the
+// srcset to the src must still find the pictures: each candidate's address
+// is made absolute, its descriptors kept.
+void Mhtml::makeSrcsetsAbsolute(StringBuffer& html) {
+    // A local page's references stay relative, as its image sources do.
+    if (m_local || !html.containsNoCase("srcset")) {
+        return;
+    }
+    for (const char* prefix : {"<img", "<source"}) {
+        runPass(html, prefix, "SRCSET", TagCapture::QuotedStrict, &Mhtml::rewriteSrcsetAddresses,
+                "srcset");
+    }
+}
+
+void Mhtml::rewriteSrcsetAddresses(FoundTag& tag, StringBuffer& out) {
+    if (tag.value.getSize() == 0) {
+        out.appendSb(tag.found);
+        return;
+    }
+    const std::string_view srcset(tag.value.getString(), static_cast<size_t>(tag.value.getSize()));
+    std::string rewritten;
+    for (const SrcsetChoice::Span& candidate : SrcsetChoice::split(srcset)) {
+        if (!rewritten.empty()) {
+            rewritten += ", ";
+        }
+        const std::string_view address = srcset.substr(candidate.urlStart, candidate.urlLength);
+        EmbeddedReference absolute;
+        if (embedReference(address, ReferenceKind::Link, ReferenceSyntax::Attribute, absolute)) {
+            rewritten.append(absolute.text.getString(),
+                             static_cast<size_t>(absolute.text.getSize()));
+        } else {
+            rewritten += address;
+        }
+        rewritten += srcset.substr(candidate.urlStart + candidate.urlLength, candidate.restLength);
+    }
+    setAttribute(tag.cleaned, "SRCSET", rewritten.c_str());
+    out.appendSb(tag.cleaned);
 }
 
 // --- background attributes ------------------------------------------------

@@ -36,13 +36,18 @@ bool stripFileUrlPrefix(StringBuffer& text, const char* prefix) {
     return true;
 }
 
+void stripFileUrl(StringBuffer& text) {
+    if (beginsWithNoCase(text.getString(), "file://localhost/")) {
+        const StringBuffer path(text.getString() + std::strlen("file://localhost"));
+        text.setSb(path);
+        return;
+    }
+    stripFileUrlPrefixes(text);
+}
+
 void localFilePath(const char* reference, StringBuffer& path) {
     path.setString(reference);
-    if (beginsWithNoCase(reference, "file://localhost/")) {
-        path.setString(reference + std::strlen("file://localhost"));
-    } else {
-        stripFileUrlPrefixes(path);
-    }
+    stripFileUrl(path);
     decodePercentEscapes(path);
 }
 

@@ -15,6 +15,10 @@ bool stripFileUrlPrefix(StringBuffer& text, const char* prefix);
 // applied to what the one before left.
 void stripFileUrlPrefixes(StringBuffer& text);
 
+// A "file:" URL without its prefix and without the host "localhost"; any
+// other text as it is.
+void stripFileUrl(StringBuffer& text);
+
 // The path of the file that a local reference names, as a browser opens it:
 // a "file:" URL without its prefix (and without the host "localhost"), and
 // percent-escapes read as the bytes they stand for ("a%20b.png" names

@@ -527,7 +527,8 @@ case("sniff_images",
 
 case("sniff_text",
      ".css is quoted-printable iso-8859-1; .txt is base64 us-ascii; .asp, a URL ending "
-     "in '/' and an unknown http type (the host's dot) are HTML frame documents",
+     "in '/' are HTML frame documents; an unknown http type (the host's dot) that holds a "
+     "NUL byte is no page: it travels as it was served",
      Message(q(b"T"), [
          Page(DOCTYPE + b"<title>T" + meta() + b"".join(
              b"<img src=\"" + cid(str(i)) + b"\">" for i in range(5)),
@@ -538,7 +539,7 @@ case("sniff_text",
          frame("2", b"vt2-page.asp", DOCTYPE + b"<title>A" + meta() + b"<p>asp</p>",
                b"%B%/page.asp"),
          frame("3", b"vt3-", DOCTYPE + b"<p>dir</p>", b"%B%/dir/"),
-         frame("4", b"vt4-exifnoext", DOCTYPE + b"\xff\xd8\xff\xe1", b"%B%/exifnoext")]),
+         Part("4", b"vt4-exifnoext", exif("n"), b"application/octet-stream")]),
      served={"page.htm": b"<title>T</title><img src=s.css><img src=t.txt><img src=page.asp>"
                          b"<img src=dir/><img src=exifnoext>",
              "s.css": b"p { color: red }", "t.txt": b"hello",
