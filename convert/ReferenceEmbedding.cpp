@@ -38,6 +38,13 @@ bool hasScheme(std::string_view reference) {
     return schemeLength(reference) > 0;
 }
 
+// An address that runs a script. It never becomes an address a reader
+// could follow: as a resource it stays a path on the page's host, as the
+// Parts resolve it, and as a link it is handled like "javascript:".
+bool isScriptScheme(const char* reference) {
+    return beginsWithNoCase(reference, "javascript:") || beginsWithNoCase(reference, "vbscript:");
+}
+
 // The schemes whose resources are fetched; a link to any other stays as written.
 bool isFetchedScheme(const char* reference) {
     return isWebUrl(reference) || beginsWithNoCase(reference, "file:");
@@ -205,7 +212,7 @@ bool Mhtml::embedDataUrl(const std::string& reference, ReferenceKind kind, Embed
 // the document's directory; links to any other scheme than the fetched ones
 // ("mailto:", "tel:") stay as written.
 bool Mhtml::linkTarget(std::string& reference) const {
-    if (beginsWithNoCase(reference.c_str(), "javascript:")) {
+    if (isScriptScheme(reference.c_str())) {
         if (!scriptsOff()) {
             return false;
         }
@@ -252,7 +259,7 @@ bool Mhtml::embedAttribute(FoundTag& tag, const char* attribute, ReferenceKind k
 void Mhtml::resolveUrl(const char* reference, StringBuffer& out) {
     const char* ref = reference != nullptr ? reference : "";
     StringBuffer resolved;
-    if (hasScheme(ref)) {
+    if (hasScheme(ref) && !isScriptScheme(ref)) {
         resolved.append(ref);
     } else if (ref[0] == '/' && ref[1] == '/') {
         // The document's own scheme; a local document's is http.
