@@ -139,6 +139,10 @@ bool Mhtml::embedReference(std::string_view written, ReferenceKind kind, Referen
     if (inPage && (kind == ReferenceKind::Link || syntax != ReferenceSyntax::Attribute)) {
         return false;
     }
+    // An empty url() names nothing that a browser would load.
+    if (reference.empty() && syntax != ReferenceSyntax::Attribute && kind == ReferenceKind::Link) {
+        return false;
+    }
     std::string fragment;
     if (syntax != ReferenceSyntax::Attribute && m_completePage) {
         if (reference.empty()) {

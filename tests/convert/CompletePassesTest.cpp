@@ -97,12 +97,13 @@ TEST(CompleteCss, EveryUrlIsResolvedRegisteredAndReplaced) {
 TEST(CompleteCss, OffLeavesTheBackgroundPassAlone) {
     Mhtml converter;
     configure(converter, Mode::MailSafe);
-    StringBuffer text("a{background:url(a.png)}b{background-image:url(b.gif)}@import url(c.css);");
+    StringBuffer text("a{background:url(a.png)}b{background-image:url(b.gif)}@import url(c.css);"
+                      "c{x:url()}");
     converter.rewriteCssBackgrounds(text);
     // What it does not embed is written as its absolute address.
     EXPECT_EQ(numberContentIds(converter, text.getString()),
               "a{background:url(http://host/dir/a.png)}b{background-image:url(cid:CID0)}"
-              "@import url(http://host/dir/c.css);");
+              "@import url(http://host/dir/c.css);c{x:url()}");
     EXPECT_EQ(resourceUrls(converter), std::vector<std::string>{"http://host/dir/b.gif"});
 }
 
