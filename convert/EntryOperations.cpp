@@ -285,6 +285,13 @@ bool Mhtml::convertFile(const char* path, const char* host, StringBuffer& out) {
 
         StringBuffer copy(path);
         copy.trim();
+        // A file: URL names its file percent-encoded, perhaps on the host
+        // "localhost".
+        if (beginsWithNoCase(copy.getString(), "file:")) {
+            StringBuffer file;
+            localFilePath(copy.getString(), file);
+            copy.setSb(file);
+        }
         copy.replaceChar('\\', '/');
         StringBuffer baseDirectory;
         const char* lastSlash = std::strrchr(copy.getString(), '/');

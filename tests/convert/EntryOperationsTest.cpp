@@ -180,10 +180,13 @@ TEST(ConvertFile, FileUrlsAndBareNames) {
     TempDir dir;
     dir.write("a.gif", "GIF89a-pixel");
     dir.write("page.htm", "<img src=\"a.gif\">");
+    dir.write("caf\xC3\xA9 1.htm", "<img src=\"a.gif\">");
     const std::string canonical = std::filesystem::canonical(dir.path()).string();
     for (const std::string& path :
          {"file://" + canonical + "/page.htm", "FILE://" + canonical + "/page.htm",
-          std::string("page.htm"), std::string("./page.htm")}) {
+          "file://localhost" + canonical + "/page.htm",
+          "file://" + canonical + "/caf%C3%A9%201.htm", std::string("page.htm"),
+          std::string("./page.htm")}) {
         const ScopedWorkingDirectory inside(dir.path());
         DialogRun run;
         ASSERT_TRUE(run.converter.convertFile(path.c_str(), "localhost", run.out)) << path;
