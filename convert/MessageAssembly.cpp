@@ -112,8 +112,46 @@ std::string frameDumpName(const char* pattern, int number) {
     return name;
 }
 
+// Bytes that only UTF-8 explains: a byte-order mark, or non-ASCII bytes that
+// all form whole UTF-8 sequences (no other charset a page uses writes them
+// so, and browsers read such an undeclared page as UTF-8).
+bool readsAsUtf8(const StringBuffer& html) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(html.getString());
+    const auto size = static_cast<size_t>(html.getSize());
+    if (size >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
+        return true;
+    }
+    bool nonAscii = false;
+    for (size_t i = 0; i < size;) {
+        const unsigned char lead = bytes[i];
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        }
+        nonAscii = true;
+        const size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
+        if (length == 0 || lead > 0xF4 || lead == 0xC0 || lead == 0xC1 || i + length > size) {
+            return false;
+        }
+        uint32_t code = lead & (0x7F >> length);
+        for (size_t k = 1; k < length; ++k) {
+            if ((bytes[i + k] & 0xC0) != 0x80) {
+                return false;
+            }
+            code = (code << 6) | (bytes[i + k] & 0x3F);
+        }
+        const uint32_t smallest = length == 2 ? 0x80 : length == 3 ? 0x800 : 0x10000;
+        if (code < smallest || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
+            return false;
+        }
+        i += length;
+    }
+    return nonAscii;
+}
+
 // The page's part, with the charset of the HTTP response, else of the
-// page's meta tag, else iso-8859-1; the decision is kept in charset.
+// page's meta tag, else utf-8 for bytes that only UTF-8 explains, else
+// iso-8859-1; the decision is kept in charset.
 std::unique_ptr<MimeMessage2> createPagePart(const StringBuffer& html, StringBuffer& charset) {
     auto part = std::make_unique<MimeMessage2>();
     part->setContentType("text/html");
@@ -127,6 +165,9 @@ std::unique_ptr<MimeMessage2> createPagePart(const StringBuffer& html, StringBuf
     if (declared.getSize() > 0) {
         part->setCharset(declared.getString());
         charset.setSb(declared);
+    } else if (readsAsUtf8(html)) {
+        part->setCharset("utf-8");
+        charset.setString("utf-8");
     } else {
         charset.setString("iso-8859-1");
     }

@@ -571,6 +571,18 @@ case("charset_meta", "the META charset names the part's charset and the Subject'
      files={"page.htm": b'<title>Caf\xe9</title><meta http-equiv="Content-Type" '
                         b'content="text/html; charset=windows-1252">'})
 
+case("charset_undeclared_utf8",
+     "bytes that only UTF-8 explains make an undeclared page utf-8; other bytes stay "
+     "iso-8859-1",
+     Message(b"=?utf-8?Q?Caf=C3=A9?=", [
+         Page(DOCTYPE + b"<title>Caf\xc3\xa9" + meta(b"utf-8") + b"<p>\xe2\x80\x94</p>",
+              b"utf-8")]),
+     files={"page.htm": b"<title>Caf\xc3\xa9</title><p>\xe2\x80\x94</p>"})
+
+case("charset_undeclared_latin1", "a lone \\xe9 is no UTF-8: the page stays iso-8859-1",
+     Message(q(b"Caf\xe9"), [Page(DOCTYPE + b"<title>Caf\xe9" + meta() + b"<p>\xc3</p>")]),
+     files={"page.htm": b"<title>Caf\xe9</title><p>\xc3</p>"})
+
 case("charset_html5", "<meta charset> counts; utf-8 and a 7-bit title leave the Subject plain",
      Message(b"Plain", [Page(DOCTYPE + b'<meta charset="UTF-8"><title>Plain' + meta(b"UTF-8"),
                              b"UTF-8")]),
@@ -968,12 +980,15 @@ case("noscripts_back_on",
              "f.htm": b"<p>f</p>", "x.js": b"var x;"},
      page="%B%/page.htm", driver=["keep-scripts"])
 
-case("utf16_page", "a UTF-16 file is read as UTF-8 with its byte-order mark",
-     Message(q(b"U"), [Page(DOCTYPE + b"\xef\xbb\xbf<title>U" + meta())]),
+case("utf16_page", "a UTF-16 file is read as UTF-8 with its byte-order mark, which makes "
+     "the page utf-8",
+     Message(b"U", [Page(DOCTYPE + b"\xef\xbb\xbf<title>U" + meta(b"utf-8"), b"utf-8")]),
      files={"page.htm": b"\xff\xfe" + "<title>U</title>".encode("utf-16-le")})
 
-case("bom_before_doctype", "a byte-order mark is neither white space nor an XML declaration",
-     Message(q(b"B"), [Page(DOCTYPE + b"\xef\xbb\xbf<!DOCTYPE html><title>B" + meta())]),
+case("bom_before_doctype", "a byte-order mark is neither white space nor an XML declaration; "
+     "it makes an undeclared page utf-8",
+     Message(b"B", [Page(DOCTYPE + b"\xef\xbb\xbf<!DOCTYPE html><title>B" + meta(b"utf-8"),
+                         b"utf-8")]),
      files={"page.htm": b"\xef\xbb\xbf<!DOCTYPE html><title>B</title>"})
 
 case("style_sheet_with_blocks",
