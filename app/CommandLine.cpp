@@ -7,6 +7,7 @@
 #include "foundation/FileSys.h"
 #include "foundation/StreamLog.h"
 #include "foundation/StringBuffer.h"
+#include "http/CurlTransport.h"
 
 #include <gio/gio.h>
 
@@ -31,6 +32,8 @@ namespace {
 constexpr int kExitWritten = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
+// The message was written, but without some of the page's resources.
+constexpr int kExitIncomplete = 3;
 
 constexpr const char* kVersionText = "pagewing " PAGEWING_VERSION "\n";
 constexpr const char* kPasswordVariable = "PAGEWING_PASSWORD";
@@ -116,7 +119,7 @@ struct Options {
     bool markUnsent = true;
     bool completePage = false;
     bool insecure = false;
-    bool verbose = false;
+    int verbose = 0; // 1: a line per resource; 2: also the diagnostic log
     bool quiet = false;
     bool help = false;
     bool version = false;
@@ -198,7 +201,7 @@ bool applyOption(int code, const char* argument, Options& options, std::string& 
         }
         break;
     case 'v':
-        options.verbose = true;
+        ++options.verbose;
         break;
     case 'q':
         options.quiet = true;
@@ -397,6 +400,41 @@ int deliver(const Options& options, const StringBuffer& message) {
     return kExitWritten;
 }
 
+// The input as it may be shown: a password in it stays secret.
+std::string shownInput(const std::string& input) {
+    std::string shown = input;
+    std::string user;
+    std::string password;
+    takeUrlCredentials(shown, user, password);
+    return shown;
+}
+
+void reportFailure(const Mhtml& converter, const ProgressLog& log, const std::string& input) {
+    std::string reason = converter.pageProblem();
+    if (reason.empty()) {
+        reason = log.failureReason();
+    }
+    if (reason.empty()) {
+        reason = "the page could not be converted";
+    }
+    std::fprintf(stderr, "pagewing: cannot convert %s: %s\n", shownInput(input).c_str(),
+                 reason.c_str());
+}
+
+// One line even without -v when the message lacks something.
+int reportMissing(const ProgressLog& log) {
+    const int failed = log.failedCount();
+    if (failed == 0) {
+        return kExitWritten;
+    }
+    const int total = failed + log.resourceCount();
+    std::fprintf(stderr,
+                 "pagewing: %d of %d resource%s could not be embedded (run with -v to list "
+                 "them)\n",
+                 failed, total, total == 1 ? "" : "s");
+    return kExitIncomplete;
+}
+
 } // namespace
 
 int runCommandLine(int argc, char** argv) {
@@ -414,12 +452,15 @@ int runCommandLine(int argc, char** argv) {
         return kExitWritten;
     }
 
-    std::unique_ptr<StreamLog> readable;
-    if (options.verbose) {
-        readable = std::make_unique<StreamLog>(stderr);
+    std::unique_ptr<StreamLog> diagnostic;
+    if (options.verbose > 1) {
+        diagnostic = std::make_unique<StreamLog>(stderr);
     }
-    const bool showProgress = !options.quiet && !options.verbose && isatty(STDERR_FILENO) == 1;
-    ProgressLog log(readable.get(), showProgress ? stderr : nullptr);
+    const bool showProgress = !options.quiet && options.verbose == 0 && isatty(STDERR_FILENO) == 1;
+    ProgressLog log(diagnostic.get(), showProgress ? stderr : nullptr);
+    if (options.verbose > 0) {
+        log.setReportStream(stderr);
+    }
 
     Mhtml converter;
     configure(converter, options);
@@ -428,16 +469,12 @@ int runCommandLine(int argc, char** argv) {
     const bool converted = convert(converter, options.input, message);
     log.finish();
     if (!converted) {
-        std::string reason = log.failureReason();
-        if (reason.empty()) {
-            reason = strncasecmp(options.input.c_str(), "http", 4) == 0
-                         ? "the page could not be loaded (the server did not answer with status "
-                           "200)"
-                         : "the file could not be converted";
-        }
-        std::fprintf(stderr, "pagewing: cannot convert %s: %s\n", options.input.c_str(),
-                     reason.c_str());
+        reportFailure(converter, log, options.input);
         return kExitFailed;
     }
-    return deliver(options, message);
+    const int delivered = deliver(options, message);
+    if (delivered != kExitWritten) {
+        return delivered;
+    }
+    return reportMissing(log);
 }

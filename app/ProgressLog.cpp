@@ -55,10 +55,37 @@ void ProgressLog::logDataInt(const char* name, int value) {
     }
 }
 
-void ProgressLog::resourceFetched(const char* /*url*/, uint32_t byteCount) {
+void ProgressLog::pageStarted(const char* url) {
+    m_page = url != nullptr ? url : "";
+    report("page %s%s\n", m_page.c_str(), "");
+    draw(true);
+}
+
+void ProgressLog::resourcesExpected(int count) {
+    m_expected += count > 0 ? count : 0;
+    draw(false);
+}
+
+void ProgressLog::resourceFetched(const char* url, uint32_t byteCount) {
     ++m_resources;
     m_bytes += byteCount;
+    const std::string size = std::to_string(byteCount) + (byteCount == 1 ? " byte" : " bytes");
+    report("  %s: %s\n", url, size.c_str());
     draw(false);
+}
+
+void ProgressLog::resourceFailed(const char* url, const char* problem) {
+    ++m_failed;
+    report("  %s: not embedded: %s\n", url, problem);
+    draw(false);
+}
+
+void ProgressLog::report(const char* format, const char* url, const char* detail) {
+    if (m_report == nullptr) {
+        return;
+    }
+    std::fprintf(m_report, format, url != nullptr ? url : "", detail != nullptr ? detail : "");
+    std::fflush(m_report);
 }
 
 void ProgressLog::finish() {
@@ -90,8 +117,23 @@ void ProgressLog::draw(bool force) {
     }
     m_lastDraw = now;
     m_drawn = true;
+    const int done = m_resources + m_failed;
+    if (done == 0 && m_expected == 0) {
+        // Nothing but the page is under way yet.
+        std::fprintf(m_progress, "\rfetching %s\033[K", m_page.c_str());
+        std::fflush(m_progress);
+        return;
+    }
+    const int toCome = m_expected > done ? m_expected - done : 0;
     // "\033[K" clears what a longer earlier line left behind.
-    std::fprintf(m_progress, "\r%d resource%s fetched, %llu bytes\033[K", m_resources,
+    std::fprintf(m_progress, "\r%d resource%s fetched, %llu bytes", m_resources,
                  m_resources == 1 ? "" : "s", static_cast<unsigned long long>(m_bytes));
+    if (toCome > 0) {
+        std::fprintf(m_progress, ", %d to come", toCome);
+    }
+    if (m_failed > 0) {
+        std::fprintf(m_progress, ", %d failed", m_failed);
+    }
+    std::fputs("\033[K", m_progress);
     std::fflush(m_progress);
 }

@@ -4,16 +4,21 @@
 
 #include "Mhtml.h"
 
+#include "convert/PageSniffing.h"
+#include "convert/ResourceProgress.h"
 #include "foundation/DataBuffer.h"
 #include "foundation/DiagnosticLog.h"
 #include "foundation/FileSys.h"
 #include "foundation/FileUrl.h"
+#include "http/CurlTransport.h"
 #include "http/HttpDownload.h"
 #include "http/VantrelHTTP.h"
+#include "http/VantrelHttpImpl.h"
 #include "mime/HtmlTags.h"
 #include "mime/ParseEngine.h"
 
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
@@ -108,64 +113,128 @@ void appendResponseCharset(const char* charset, StringBuffer& out) {
     out.appendSb(value);
 }
 
-bool loadPage(Mhtml& converter, const char* url, StringBuffer& out) {
-    converter.resetContexts();
-    logData(converter.m_log, "url", url);
+// What became of the client's last GET, in words.
+std::string problemOf(VantrelHTTP& client) {
+    const auto* impl = dynamic_cast<const VantrelHttpImpl*>(&client);
+    if (impl == nullptr || impl->outcome.problem.empty()) {
+        return "the page could not be loaded";
+    }
+    return impl->outcome.problem;
+}
 
-    StringBuffer pageUrl;
-    pageUrl.appendBytes(url, static_cast<int>(strnlen(url, kMaxUrlCopy)));
+// Another access kind can only help when no server answered.
+bool worthRetrying(VantrelHTTP& client) {
+    const auto* impl = dynamic_cast<const VantrelHttpImpl*>(&client);
+    return impl == nullptr || impl->outcome.worthRetrying();
+}
+
+void logOtherStatus(Mhtml& converter, VantrelHTTP& client) {
+    logError(converter.m_log, "Failed to load Web page - status is not 200");
+    logData(converter.m_log, "httpStatus", client.getStatus());
+}
+
+// The page's own download, tried once more under the other access kind
+// when no proxy is set and no server answered. Null on failure, with the
+// reason in problem.
+ClientPtr fetchPage(Mhtml& converter, const StringBuffer& pageUrl, DataBuffer& body,
+                    std::string& problem) {
+    const StringBuffer& proxy = converter.m_proxy;
+    ClientPtr client = openClient(converter, proxy);
+    if (client == nullptr) {
+        return nullptr;
+    }
+    if (client->fetchLogged(pageUrl.getString(), body) && hasStatus200(*client)) {
+        return client;
+    }
+    problem = problemOf(*client);
+    if (proxy.getSize() > 0 || !worthRetrying(*client)) {
+        if (answeredOtherStatus(*client)) {
+            logOtherStatus(converter, *client);
+        } else {
+            logError(converter.m_log, "Failed to load Web page");
+        }
+        return nullptr;
+    }
+    client.reset();
+    converter.m_directAccess = !converter.m_directAccess;
+    client = openClient(converter, proxy);
+    if (client == nullptr) {
+        return nullptr;
+    }
+    body.release();
+    if (client->fetchLogged(pageUrl.getString(), body) && hasStatus200(*client)) {
+        problem.clear();
+        return client;
+    }
+    problem = problemOf(*client);
+    if (!answeredOtherStatus(*client)) {
+        logError(converter.m_log, "Failed to load Web page (2)");
+    }
+    return nullptr;
+}
+
+// The page's address as it is used and shown: without its fragment, and
+// without a "user:password@", which becomes the login for the page's host.
+void takePageUrl(Mhtml& converter, const char* url, StringBuffer& pageUrl) {
+    std::string address(url, strnlen(url, kMaxUrlCopy));
+    std::string user;
+    std::string password;
+    if (takeUrlCredentials(address, user, password)) {
+        converter.m_httpLogin.setString(user.c_str());
+        converter.m_httpPassword.setString(password.c_str());
+    }
+    pageUrl.setString(address.c_str());
     const char* fragment = std::strchr(pageUrl.getString(), '#');
     if (fragment != nullptr) {
         pageUrl.shorten(pageUrl.getSize() - static_cast<int>(fragment - pageUrl.getString()));
+    }
+}
+
+bool loadPage(Mhtml& converter, const char* url, StringBuffer& out, std::string& problem) {
+    converter.resetContexts();
+    StringBuffer pageUrl;
+    takePageUrl(converter, url, pageUrl);
+    logData(converter.m_log, "url", pageUrl.getString());
+    if (auto* listener = dynamic_cast<ResourceProgress*>(converter.m_log)) {
+        listener->pageStarted(pageUrl.getString());
     }
 
     converter.m_local = false;
     converter.m_pageUrl.setSb(pageUrl);
     converter.m_charset.clear();
     converter.setBaseAndRoot(pageUrl.getString());
+    converter.setLoginOrigin(pageUrl.getString());
     converter.currentContext().m_fromWeb = true;
 
-    const StringBuffer& proxy = converter.m_proxy;
-
-    ClientPtr client = openClient(converter, proxy);
+    DataBuffer body;
+    ClientPtr client = fetchPage(converter, pageUrl, body, problem);
     if (client == nullptr) {
         return false;
     }
-    DataBuffer body;
-    const bool fetched = client->fetchLogged(pageUrl.getString(), body);
-    if (!fetched || !hasStatus200(*client)) {
-        if (proxy.getSize() > 0) {
-            if (answeredOtherStatus(*client)) {
-                logError(converter.m_log, "Failed to load Web page - status is not 200");
-                logData(converter.m_log, "httpStatus", client->getStatus());
-            } else {
-                logError(converter.m_log, "Failed to load Web page");
-            }
-            return false;
-        }
-        client.reset();
-        converter.m_directAccess = !converter.m_directAccess;
-        client = openClient(converter, proxy);
-        if (client == nullptr) {
-            return false;
-        }
-        body.release();
-        const bool fetchedAgain = client->fetchLogged(pageUrl.getString(), body);
-        if (!fetchedAgain || !hasStatus200(*client)) {
-            if (!answeredOtherStatus(*client)) {
-                logError(converter.m_log, "Failed to load Web page (2)");
-            }
-            return false;
-        }
-    }
-
     dropLeadingBinary(body);
+    if (const char* kind = nonPageKind(body.getData(), body.getSize())) {
+        problem = std::string("not an HTML page (") + kind + ")";
+        logError(converter.m_log, "Not an HTML page");
+        return false;
+    }
     appendResponseCharset(client->getCharset(), converter.m_charset);
     StringBuffer html;
     html.appendBytes(body.getData(), static_cast<int>(body.getSize()));
     body.release();
     client.reset();
     return converter.buildMessage(html, out);
+}
+
+// The kind of a local file that is no page, or null; its first kilobyte tells.
+const char* nonPageFile(const char* path) {
+    std::FILE* file = std::fopen(path, "rb");
+    if (file == nullptr) {
+        return nullptr;
+    }
+    unsigned char head[1024];
+    const size_t count = std::fread(head, 1, sizeof head, file);
+    std::fclose(file);
+    return nonPageKind(head, count);
 }
 
 // The path an included file is known by, so that a file being included is
@@ -258,7 +327,10 @@ bool Mhtml::convertUrl(const char* url, StringBuffer& out) {
     StringBuffer savedDirectory;
     FileSys::getCurrentDirectory(savedDirectory);
     try {
-        return loadPage(*this, url != nullptr ? url : "", out);
+        m_pageProblem.clear();
+        const bool loaded = loadPage(*this, url != nullptr ? url : "", out, m_pageProblem);
+        setLoginOrigin(nullptr);
+        return loaded;
     } catch (...) {
         // The desktop program must survive any page.
         logError(m_log, "Unexpected exception in MHTML convert URL");
@@ -279,6 +351,8 @@ bool Mhtml::convertFile(const char* path, const char* host, StringBuffer& out) {
         resetContexts();
         logData(m_log, "filename", path);
         m_local = true;
+        m_pageProblem.clear();
+        setLoginOrigin(nullptr);
         // Nothing of an earlier conversion with this object carries over.
         m_pageUrl.clear();
         m_charset.clear();
@@ -302,6 +376,14 @@ bool Mhtml::convertFile(const char* path, const char* host, StringBuffer& out) {
             baseDirectory.setString("./");
         }
         currentBaseUrl().setString(host);
+        if (auto* listener = progress()) {
+            listener->pageStarted(copy.getString());
+        }
+        if (const char* kind = nonPageFile(copy.getString())) {
+            m_pageProblem = std::string("not an HTML page (") + kind + ")";
+            logError(m_log, "Not an HTML page");
+            return false;
+        }
 
         std::unique_ptr<StringBuffer> html(StringBuffer::createFromFile(copy.getString(), m_log));
         if (html == nullptr) {

@@ -347,6 +347,7 @@ void Mhtml::addResourceParts(const StringBuffer& html, MimeMessage2* root) {
     const ReferencedIds referenced(html);
     const bool inFrameset = html.containsNoCase("<frameset");
     prefetchResources(referenced, inFrameset);
+    announceResources(referenced, inFrameset);
     // The context object outlives the frames converted below: they push and
     // pop contexts of their own above it.
     ExtPtrArray& resources = currentResources();
@@ -359,6 +360,24 @@ void Mhtml::addResourceParts(const StringBuffer& html, MimeMessage2* root) {
         const StringBuffer contentId(entry->getValue());
         addResourcePart(url.getString(), contentId.getString(), i, referenced, inFrameset, root);
     }
+}
+
+// The front end learns how many resources this document's loop will fetch.
+void Mhtml::announceResources(const ReferencedIds& referenced, bool inFrameset) {
+    ResourceProgress* listener = progress();
+    if (listener == nullptr) {
+        return;
+    }
+    const ExtPtrArray& resources = currentResources();
+    int count = 0;
+    for (int i = 0; i < resources.getSize(); ++i) {
+        const auto* entry = static_cast<const StringPair*>(resources.elementAt(i));
+        if (entry != nullptr && resourceSkip(entry->getName(), entry->getValue(), referenced,
+                                             inFrameset) == ResourceSkip::None) {
+            ++count;
+        }
+    }
+    listener->resourcesExpected(count);
 }
 
 void Mhtml::addResourcePart(const char* url, const char* contentId, int index,
@@ -381,9 +400,6 @@ void Mhtml::addResourcePart(const char* url, const char* contentId, int index,
         context.error("Failed to download or include external content.");
         m_failedAddresses.emplace(contentId, url);
         return;
-    }
-    if (auto* progress = dynamic_cast<ResourceProgress*>(m_log)) {
-        progress->resourceFetched(url, data.getSize());
     }
     markEmitted(url, contentId);
 

@@ -21,6 +21,8 @@ class DiagnosticLog;
 class MimeMessage2;
 class ReferencedIds;
 class ResourcePrefetch;
+class ResourceProgress;
+struct FetchOutcome;
 
 // The page converter: one object turns one page (a URL or a local HTML file)
 // into the complete text of an .eml message in MHTML form.
@@ -167,6 +169,15 @@ public:
     // what the passes above alone make.
     bool m_completePage = false;
 
+    // Why the page itself could not be converted, in words ("the server
+    // answered 404 Not Found", "not an HTML page (PNG image)"); empty when
+    // the conversion succeeded or the reason is only in the log.
+    const std::string& pageProblem() const { return m_pageProblem; }
+    // The login (m_httpLogin, m_httpPassword) goes only to the scheme, host
+    // and port of this page, never to a host that a picture or a sheet comes
+    // from; null or a local page: to none.
+    void setLoginOrigin(const char* pageUrl);
+
 private:
     void deleteAllContexts();
 
@@ -181,6 +192,11 @@ private:
     void forgetContentIds(const MhtmlContext* context);
     void forgetAllContentIds();
     void refuseLocalRead(const char* url);
+    bool fetchWebResource(const char* url, DataBuffer& data, FetchOutcome& outcome);
+    bool reportFetch(const char* url, const DataBuffer& data, const char* problem);
+    bool refusedAsNoPage(const unsigned char* bytes, size_t count);
+    bool sendsLoginTo(const char* url) const;
+    ResourceProgress* progress() const;
     DiagnosticLog* cleanTagLog() const;
     // onlyWith: when given, tags whose text lacks it are kept as found.
     void runPass(StringBuffer& html, const char* prefix, const char* attribute, TagCapture capture,
@@ -235,6 +251,7 @@ private:
 
     // Message assembly
     void addResourceParts(const StringBuffer& html, MimeMessage2* root);
+    void announceResources(const ReferencedIds& referenced, bool inFrameset);
     void addResourcePart(const char* url, const char* contentId, int index,
                          const ReferencedIds& referenced, bool inFrameset, MimeMessage2* root);
     void convertFrame(const char* url, StringBuffer& document, MimeMessage2& part,
@@ -252,6 +269,9 @@ private:
     std::unordered_map<std::string, std::string> m_failedAddresses;
     // How a local page wrote each reference, by content-id (the first form).
     std::unordered_map<std::string, std::string> m_writtenReferences;
+    std::string m_pageProblem;
+    // "scheme://host:port" of the page, in lower case; empty: the login goes nowhere.
+    std::string m_loginOrigin;
     void writeDump(const char* path, const StringBuffer& text);
 
     // Downloads ahead of the resource loop and the link pass (none when one
@@ -260,7 +280,9 @@ private:
     void prefetchResources(const ReferencedIds& referenced, bool inFrameset);
     void prefetchLinkedStyleSheets(const StringBuffer& html);
     bool noteLinkedSheet(const char* url);
-    bool takePrefetched(const char* url, DataBuffer& data, StringBuffer& finalUrl);
+    // Whether a download made ahead stood for the first try, and how it went.
+    enum class Prefetched { NotTried, Succeeded, Failed };
+    Prefetched takePrefetched(const char* url, DataBuffer& data, FetchOutcome& outcome);
     ResourcePrefetch* m_prefetch = nullptr;
     // While the link pass runs silently to learn its style sheets: where it
     // notes the URLs it would fetch.

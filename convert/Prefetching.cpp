@@ -23,8 +23,8 @@ std::string trimmed(const StringBuffer& text) {
 
 // The request that downloadUrl's first try would make now: the client of
 // the trimmed proxy or of the direct-access flag, with the credentials set
-// on it as the client trims them.
-FetchSettings firstTrySettings(const Mhtml& converter) {
+// on it as the client trims them when they may go to the URL's host.
+FetchSettings firstTrySettings(const Mhtml& converter, bool withLogin) {
     FetchSettings settings;
     settings.proxy = trimmed(converter.m_proxy);
     if (!settings.proxy.empty()) {
@@ -32,8 +32,10 @@ FetchSettings firstTrySettings(const Mhtml& converter) {
     } else {
         settings.kind = converter.m_directAccess ? AccessKind::Direct : AccessKind::Preconfigured;
     }
-    settings.username = trimmed(converter.m_httpLogin);
-    settings.password = trimmed(converter.m_httpPassword);
+    if (withLogin) {
+        settings.username = trimmed(converter.m_httpLogin);
+        settings.password = trimmed(converter.m_httpPassword);
+    }
     settings.ignoreCertErrors = converter.m_ignoreCertErrors;
     settings.limits = VantrelHttpImpl::defaultLimits();
     return settings;
@@ -45,7 +47,6 @@ void Mhtml::prefetchResources(const ReferencedIds& referenced, bool inFrameset) 
     if (m_prefetch == nullptr) {
         return;
     }
-    const FetchSettings settings = firstTrySettings(*this);
     const ExtPtrArray& resources = currentResources();
     for (int i = 0; i < resources.getSize(); ++i) {
         const auto* entry = static_cast<const StringPair*>(resources.elementAt(i));
@@ -57,7 +58,7 @@ void Mhtml::prefetchResources(const ReferencedIds& referenced, bool inFrameset) 
         // The resource loop's own decisions.
         if (isWebUrl(url) &&
             resourceSkip(url, contentId, referenced, inFrameset) == ResourceSkip::None) {
-            m_prefetch->add(url, settings);
+            m_prefetch->add(url, firstTrySettings(*this, sendsLoginTo(url)));
         }
     }
 }
@@ -78,10 +79,9 @@ void Mhtml::prefetchLinkedStyleSheets(const StringBuffer& html) {
     m_linkedSheetUrls = nullptr;
     m_log = log;
 
-    const FetchSettings settings = firstTrySettings(*this);
     for (const std::string& url : urls) {
         if (isWebUrl(url.c_str())) {
-            m_prefetch->add(url.c_str(), settings);
+            m_prefetch->add(url.c_str(), firstTrySettings(*this, sendsLoginTo(url.c_str())));
         }
     }
 }
@@ -94,11 +94,16 @@ bool Mhtml::noteLinkedSheet(const char* url) {
     return true;
 }
 
-bool Mhtml::takePrefetched(const char* url, DataBuffer& data, StringBuffer& finalUrl) {
-    std::string final;
-    if (m_prefetch == nullptr || !m_prefetch->take(url, firstTrySettings(*this), data, final)) {
-        return false;
+Mhtml::Prefetched Mhtml::takePrefetched(const char* url, DataBuffer& data, FetchOutcome& outcome) {
+    if (m_prefetch == nullptr) {
+        return Prefetched::NotTried;
     }
-    finalUrl.setString(final.c_str());
-    return true;
+    switch (m_prefetch->take(url, firstTrySettings(*this, sendsLoginTo(url)), data, outcome)) {
+    case ResourcePrefetch::Taken::Succeeded:
+        return Prefetched::Succeeded;
+    case ResourcePrefetch::Taken::Failed:
+        return Prefetched::Failed;
+    default:
+        return Prefetched::NotTried;
+    }
 }

@@ -15,20 +15,20 @@ void ResourcePrefetch::add(const char* url, const FetchSettings& settings) {
     m_entries.emplace(url, Entry{ticket, settings.kind, settings.proxy});
 }
 
-bool ResourcePrefetch::take(const char* url, const FetchSettings& settings, DataBuffer& data,
-                            std::string& finalUrl) {
+ResourcePrefetch::Taken ResourcePrefetch::take(const char* url, const FetchSettings& settings,
+                                               DataBuffer& data, FetchOutcome& outcome) {
     if (url == nullptr) {
-        return false;
+        return Taken::NotTried;
     }
     auto found = m_entries.find(url);
     if (found == m_entries.end()) {
-        return false;
+        return Taken::NotTried;
     }
     const Entry entry = found->second;
     m_entries.erase(found);
     if (entry.kind != settings.kind || entry.proxy != settings.proxy) {
         m_fetcher.cancel(entry.ticket);
-        return false;
+        return Taken::NotTried;
     }
-    return m_fetcher.take(entry.ticket, data, finalUrl);
+    return m_fetcher.take(entry.ticket, data, outcome) ? Taken::Succeeded : Taken::Failed;
 }

@@ -12,7 +12,7 @@ class DataBuffer;
 // fetch of the client that the converter would create for it; one that
 // failed, or that was made under another access kind than the one now in
 // force, is not handed out, so that the converter downloads it itself with
-// its retry and its messages.
+// its messages, and retries one that got no answer under the other kind.
 class ResourcePrefetch {
 public:
     // maxTransfers: downloads at once in all (at most six to one host).
@@ -22,12 +22,12 @@ public:
 
     // Starts the download of url, unless one is already waiting to be taken.
     void add(const char* url, const FetchSettings& settings);
-    // True when url was downloaded under the access kind of settings and
-    // that download succeeded: its body is then in data (which must be
-    // empty). The download is used up either way.
-    // finalUrl: where the body came from, behind the redirects.
-    bool take(const char* url, const FetchSettings& settings, DataBuffer& data,
-              std::string& finalUrl);
+    // Whether url was downloaded under the access kind of settings, and
+    // how that went: on success its body is in data (which must be empty);
+    // either way outcome tells what became of it. The download is used up.
+    enum class Taken { NotTried, Succeeded, Failed };
+    Taken take(const char* url, const FetchSettings& settings, DataBuffer& data,
+               FetchOutcome& outcome);
     // Downloads added and not yet taken.
     int pending() const { return static_cast<int>(m_entries.size()); }
 

@@ -46,7 +46,7 @@ struct ConcurrentFetcher::Request {
     DataBuffer body;
     long httpVersion = 0; // of the last hop that got an answer
     bool done = false;
-    bool succeeded = false;
+    FetchOutcome outcome;
 };
 
 void ConcurrentFetcher::MultiDeleter::operator()(CURLM* multi) const {
@@ -114,25 +114,29 @@ long ConcurrentFetcher::httpVersion(int ticket) const {
 }
 
 bool ConcurrentFetcher::take(int ticket, DataBuffer& out) {
-    std::string finalUrl;
-    return take(ticket, out, finalUrl);
+    FetchOutcome outcome;
+    return take(ticket, out, outcome);
 }
 
-bool ConcurrentFetcher::take(int ticket, DataBuffer& out, std::string& finalUrl) {
+bool ConcurrentFetcher::take(int ticket, DataBuffer& out, FetchOutcome& outcome) {
     auto found = m_requests.find(ticket);
     if (found == m_requests.end()) {
+        outcome = FetchOutcome();
+        outcome.problem = "the download was not started";
         return false;
     }
     Request& request = *found->second;
     while (!request.done && step()) {
     }
-    const bool succeeded = request.done && request.succeeded;
-    if (succeeded) {
+    if (!request.done) {
+        fail(request, "the download could not be run", false);
+    }
+    outcome = request.outcome;
+    if (outcome.succeeded) {
         out.takeData(request.body);
-        finalUrl = request.url;
     }
     cancel(ticket);
-    return succeeded;
+    return outcome.succeeded;
 }
 
 void ConcurrentFetcher::cancel(int ticket) {
@@ -161,7 +165,7 @@ bool ConcurrentFetcher::step() {
         for (auto& entry : m_requests) {
             if (entry.second->transfer && !entry.second->done) {
                 detach(*entry.second);
-                complete(*entry.second, false);
+                fail(*entry.second, "the download could not be run", false);
             }
         }
         return true;
@@ -213,8 +217,13 @@ void ConcurrentFetcher::startHop(Request& request) {
             return true;
         },
         request.settings.limits);
-    if (!m_multi || request.transfer->prepare(request.session, split, plan).failed()) {
-        complete(request, false);
+    if (!m_multi) {
+        fail(request, "the download could not be set up", false);
+        return;
+    }
+    const CurlRequest::Outcome prepared = request.transfer->prepare(request.session, split, plan);
+    if (prepared.failed()) {
+        fail(request, prepared.problem, false);
         return;
     }
     CURL* easy = request.transfer->easy();
@@ -223,7 +232,7 @@ void ConcurrentFetcher::startHop(Request& request) {
     // first connection's answer and share it rather than opening their own.
     curl_easy_setopt(easy, CURLOPT_PIPEWAIT, split.origin.scheme == "https" ? 1L : 0L);
     if (curl_multi_add_handle(m_multi.get(), easy) != CURLM_OK) {
-        complete(request, false);
+        fail(request, "the download could not be set up", false);
         return;
     }
     request.answered = split.requestUrl;
@@ -270,15 +279,19 @@ void ConcurrentFetcher::hopEnded(Request& request, CURLcode code) {
         version != CURL_HTTP_VERSION_NONE) {
         request.httpVersion = version;
     }
-    if (request.transfer->finish(code).failed()) {
-        complete(request, false);
+    const CurlRequest::Outcome finished = request.transfer->finish(code);
+    if (finished.failed()) {
+        fail(request, finished.problem, finished.answered);
         return;
     }
     CURL* easy = request.transfer->easy();
     const long status = responseCode(easy);
     std::string next;
-    if (request.redirects < VantrelHttpImpl::kMaxRedirects &&
-        redirectTarget(easy, status, request.answered, next)) {
+    if (redirectTarget(easy, status, request.answered, next)) {
+        if (request.redirects >= VantrelHttpImpl::kMaxRedirects) {
+            fail(request, "the server sent too many redirects", true);
+            return;
+        }
         // The redirect's own body is dropped; the storage stays.
         request.body.truncate(0);
         request.url = next;
@@ -288,14 +301,32 @@ void ConcurrentFetcher::hopEnded(Request& request, CURLcode code) {
         m_waiting.push_front(request.ticket);
         return;
     }
-    complete(request, status == 200 && request.body.getData() != nullptr);
+    FetchOutcome& outcome = request.outcome;
+    outcome.answered = true;
+    outcome.status = status;
+    outcome.reason = request.transfer->reason();
+    if (status != 200) {
+        fail(request, describeStatus(status, outcome.reason), true);
+    } else if (request.body.getData() == nullptr) {
+        fail(request, "the server sent an empty answer", true);
+    } else {
+        complete(request, true);
+    }
 }
 
 void ConcurrentFetcher::complete(Request& request, bool succeeded) {
     request.done = true;
-    request.succeeded = succeeded;
+    request.outcome.succeeded = succeeded;
+    request.outcome.finalUrl = request.url;
+    request.outcome.bytes = succeeded ? request.body.getSize() : 0;
     request.transfer.reset();
     if (!succeeded) {
         request.body.release();
     }
+}
+
+void ConcurrentFetcher::fail(Request& request, const std::string& problem, bool answered) {
+    request.outcome.problem = problem;
+    request.outcome.answered = answered;
+    complete(request, false);
 }

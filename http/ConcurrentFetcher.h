@@ -1,6 +1,7 @@
 #pragma once
 
 #include "http/CurlTransport.h"
+#include "http/FetchOutcome.h"
 
 #include <deque>
 #include <map>
@@ -53,9 +54,9 @@ public:
     // be empty); false for a failed GET or an unknown ticket. The ticket is
     // used up.
     bool take(int ticket, DataBuffer& out);
-    // The same, with the address the body finally came from (behind the
-    // redirects) in finalUrl.
-    bool take(int ticket, DataBuffer& out, std::string& finalUrl);
+    // The same, with what became of the GET (the address the body finally
+    // came from, the status, the failure in words) in outcome.
+    bool take(int ticket, DataBuffer& out, FetchOutcome& outcome);
     // Forgets the ticket's GET, stopping its transfer when it runs.
     void cancel(int ticket);
     // Runs until every GET added so far has ended.
@@ -84,6 +85,7 @@ private:
     void collectFinished();
     void hopEnded(Request& request, CURLcode code);
     void complete(Request& request, bool succeeded);
+    void fail(Request& request, const std::string& problem, bool answered);
     // One round: move every transfer that can, then wait for the network
     // at most a short while. False when nothing is left that could move.
     bool step();

@@ -1,38 +1,65 @@
 #include "http/CurlRequest.h"
 
+#include "http/TransferProblem.h"
+
 #include <utility>
 
+namespace {
+
+const char kCannotSetUp[] = "the download could not be set up";
+
+} // namespace
+
 CurlRequest::CurlRequest(TransferState::Sink sink, const HttpLimits& limits)
-    : m_state(std::move(sink), limits) {}
+    : m_state(std::move(sink), limits), m_limits(limits) {}
 
 CurlRequest::Outcome CurlRequest::prepare(const CurlSession* session, const SplitUrl& split,
                                           const TransferPlan& plan) {
     if (session == nullptr) {
-        return failure(RequestStep::Connect, curl_easy_strerror(CURLE_FAILED_INIT));
+        return failure(RequestStep::Connect, curl_easy_strerror(CURLE_FAILED_INIT), kCannotSetUp);
     }
     if (!split.ok) {
-        return failure(RequestStep::OpenRequest, split.error);
+        return failure(RequestStep::OpenRequest, split.error, "the address is not a valid URL");
     }
     if (!split.webScheme) {
-        return failure(RequestStep::OpenRequest, curl_easy_strerror(CURLE_UNSUPPORTED_PROTOCOL));
+        return failure(RequestStep::OpenRequest, curl_easy_strerror(CURLE_UNSUPPORTED_PROTOCOL),
+                       "only http and https addresses can be fetched");
     }
     if (!m_easy) {
-        return failure(RequestStep::OpenRequest, curl_easy_strerror(CURLE_FAILED_INIT));
+        return failure(RequestStep::OpenRequest, curl_easy_strerror(CURLE_FAILED_INIT),
+                       kCannotSetUp);
     }
+    m_host = split.origin.host;
+    m_port = split.origin.port;
+    m_proxy = session->kind() == AccessKind::NamedProxy ? session->proxy() : std::string();
     CURLcode code =
         configureTransfer(m_easy.get(), *session, split.requestUrl, plan, m_headers, m_state);
     if (code != CURLE_OK) {
-        return failure(RequestStep::OpenRequest, curl_easy_strerror(code));
+        return failure(RequestStep::OpenRequest, curl_easy_strerror(code), kCannotSetUp);
     }
     return {};
 }
 
 CurlRequest::Outcome CurlRequest::finish(CURLcode code) const {
     code = m_state.explain(code);
-    if (code != CURLE_OK) {
-        return failure(stepOfFailure(code, m_state.connected()), curl_easy_strerror(code));
+    if (code == CURLE_OK) {
+        return {};
     }
-    return {};
+    TransferFacts facts;
+    facts.code = code;
+    facts.host = m_host;
+    facts.port = m_port;
+    facts.proxy = m_proxy;
+    facts.connected = m_state.connected();
+    facts.connectTimeoutMs = m_limits.connectTimeoutMs;
+    facts.stallTimeoutMs = m_limits.stallTimeoutMs;
+    facts.bodyBytes = m_state.bodyBytes();
+    curl_easy_getinfo(m_easy.get(), CURLINFO_OS_ERRNO, &facts.osErrno);
+    curl_easy_getinfo(m_easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &facts.expected);
+    Outcome outcome = failure(stepOfFailure(code, m_state.connected()), curl_easy_strerror(code),
+                              describeTransferFailure(facts));
+    outcome.answered = m_state.answered();
+    return outcome;
 }
 
 CurlRequest::Outcome CurlRequest::run(const CurlSession* session, const SplitUrl& split,

@@ -11,7 +11,9 @@ class CurlRequest {
 public:
     struct Outcome {
         RequestStep failedStep = RequestStep::None;
-        std::string systemText;
+        std::string systemText; // libcurl's text, for the diagnostic log
+        std::string problem;    // the same failure in words, for people
+        bool answered = false;  // a server's answer began before it ended
 
         bool failed() const { return failedStep != RequestStep::None; }
     };
@@ -30,11 +32,19 @@ public:
     Outcome run(const CurlSession* session, const SplitUrl& split, const TransferPlan& plan);
 
     CURL* easy() const { return m_easy.get(); }
+    // The reason phrase of the last answer's status line.
+    const std::string& reason() const { return m_state.reason(); }
 
 private:
-    static Outcome failure(RequestStep step, std::string text) { return {step, std::move(text)}; }
+    static Outcome failure(RequestStep step, std::string text, std::string problem) {
+        return {step, std::move(text), std::move(problem), false};
+    }
 
     CurlEasy m_easy;
     CurlHeaderList m_headers;
     TransferState m_state;
+    HttpLimits m_limits;
+    std::string m_host;
+    int m_port = 0;
+    std::string m_proxy;
 };

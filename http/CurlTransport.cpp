@@ -164,18 +164,22 @@ void setCallbacks(OptionSetter& options, TransferState& state) {
     options.set(CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
 }
 
-// Failures of reading the answer, as opposed to the guards' aborts and to
-// what goes wrong before the answer's headers are complete.
-bool isReadFailure(CURLcode code) {
-    switch (code) {
-    case CURLE_PARTIAL_FILE:
-    case CURLE_RECV_ERROR:
-    case CURLE_HTTP2:
-    case CURLE_HTTP2_STREAM:
-        return true;
-    default:
-        return false;
+// The reason phrase of a status line: what follows the code, without the
+// line break.
+std::string reasonPhrase(const char* from, const char* end) {
+    while (from < end && *from == ' ') {
+        ++from;
     }
+    while (end > from && (end[-1] == '\r' || end[-1] == '\n' || end[-1] == ' ')) {
+        --end;
+    }
+    std::string phrase;
+    for (; from < end; ++from) {
+        // Nothing that could steer a terminal reaches a message.
+        const auto c = static_cast<unsigned char>(*from);
+        phrase += c < 0x20 || c == 0x7f ? ' ' : static_cast<char>(c);
+    }
+    return phrase;
 }
 
 } // namespace
@@ -289,6 +293,27 @@ SplitUrl splitUrl(const char* text, size_t length) {
     return split;
 }
 
+bool takeUrlCredentials(std::string& url, std::string& user, std::string& password) {
+    if (url.find('@') == std::string::npos || url.find('\0') != std::string::npos) {
+        return false;
+    }
+    CurlUrl parsed;
+    if (!parsed || curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), kUrlFlags) != CURLUE_OK ||
+        !isWebScheme(parsed.part(CURLUPART_SCHEME))) {
+        return false;
+    }
+    std::string name = parsed.part(CURLUPART_USER, CURLU_URLDECODE);
+    if (name.empty()) {
+        return false;
+    }
+    user = name;
+    password = parsed.part(CURLUPART_PASSWORD, CURLU_URLDECODE);
+    curl_url_set(parsed.get(), CURLUPART_USER, nullptr, 0);
+    curl_url_set(parsed.get(), CURLUPART_PASSWORD, nullptr, 0);
+    url = parsed.part(CURLUPART_URL);
+    return true;
+}
+
 bool resolveLocation(const std::string& base, const std::string& location, std::string& resolved) {
     if (location.find('\0') != std::string::npos) {
         return false;
@@ -316,9 +341,6 @@ CURLcode TransferState::explain(CURLcode code) const {
     if (m_sinkFailed) {
         return CURLE_OUT_OF_MEMORY;
     }
-    if (m_headersComplete && isReadFailure(code)) {
-        return CURLE_OK;
-    }
     return code;
 }
 
@@ -337,6 +359,7 @@ size_t TransferState::onHeader(char* line, size_t size, size_t count, void* self
             }
         }
         state.m_headerStatus = code;
+        state.m_reason = reasonPhrase(p, end);
         state.m_headersComplete = false;
     } else if ((length == 2 && line[0] == '\r' && line[1] == '\n') ||
                (length == 1 && line[0] == '\n')) {

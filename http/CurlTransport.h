@@ -133,6 +133,10 @@ struct SplitUrl {
 // percent-encoded on the way, as browsers do.
 SplitUrl splitUrl(const char* text, size_t length);
 
+// Takes "user:password@" out of a web URL: true when it held a user name,
+// which then comes back decoded in user and password and is gone from url.
+bool takeUrlCredentials(std::string& url, std::string& user, std::string& password);
+
 // Resolves a Location value against the URL that answered; false when the
 // result is not a URL.
 bool resolveLocation(const std::string& base, const std::string& location, std::string& resolved);
@@ -161,11 +165,15 @@ public:
 
     // The curl code that tells the caller why the transfer ended: the stall
     // and size guards are reported as a timeout and an oversized file. A
-    // read that fails once the answer's headers are complete only ends the
-    // body (what arrived stays, the status decides): CURLE_OK.
+    // body cut short (before its announced length, or a broken chunk) is a
+    // failure: a shorter picture or page would pass for the whole one.
     CURLcode explain(CURLcode code) const;
     bool connected() const { return m_connected; }
     bool headersComplete() const { return m_headersComplete; }
+    // A status line arrived: a server answered, whatever came after it.
+    bool answered() const { return m_headerStatus > 0; }
+    // The reason phrase of the last status line ("Not Found"); may be empty.
+    const std::string& reason() const { return m_reason; }
     uint64_t bodyBytes() const { return m_bodyBytes; }
 
     static size_t onBody(char* bytes, size_t size, size_t count, void* self);
@@ -183,6 +191,7 @@ private:
     uint64_t m_bodyBytes = 0;
     bool m_connected = false;
     int m_headerStatus = 0;
+    std::string m_reason;
     bool m_headersComplete = false;
     bool m_stalled = false;
     bool m_tooLarge = false;

@@ -82,6 +82,7 @@ bool VantrelHttpImpl::postXml(StringBuffer& url, StringBuffer& body, StringBuffe
 
 bool VantrelHttpImpl::get(StringBuffer& url, DataBuffer& out, GetKind kind) {
     std::string current(url.getString(), static_cast<size_t>(url.getSize()));
+    outcome = FetchOutcome();
     UrlOrigin first;
     for (int redirects = 0;; ++redirects) {
         clearResults();
@@ -103,24 +104,46 @@ bool VantrelHttpImpl::get(StringBuffer& url, DataBuffer& out, GetKind kind) {
                 return true;
             },
             m_limits);
-        CurlRequest::Outcome outcome = request.run(internet.get(), split, plan);
-        if (outcome.failed()) {
-            reportFailure(kind, outcome.failedStep, outcome.systemText.c_str());
+        CurlRequest::Outcome result = request.run(internet.get(), split, plan);
+        if (result.failed()) {
+            outcome.answered = result.answered;
+            outcome.problem = result.problem;
+            reportFailure(kind, result.failedStep, result.systemText.c_str());
             return false;
         }
+        outcome.answered = true;
         readStatus(request.easy());
+        const long code = responseCode(request.easy());
         std::string next;
-        if (redirects < kMaxRedirects &&
-            redirectTarget(request.easy(), responseCode(request.easy()), split.requestUrl, next)) {
-            // The redirect's own body is dropped; the storage stays.
-            out.truncate(0);
-            current = next;
-            continue;
+        if (redirectTarget(request.easy(), code, split.requestUrl, next)) {
+            if (redirects < kMaxRedirects) {
+                // The redirect's own body is dropped; the storage stays.
+                out.truncate(0);
+                current = next;
+                continue;
+            }
+            outcome.problem = "the server sent too many redirects";
         }
         readContentType(request.easy());
         finalUrl.setString(current.c_str());
-        return status.equals("200") && (kind == GetKind::Logged || out.getData() != nullptr);
+        return concludeGet(kind, out, code, request.reason(), current);
     }
+}
+
+bool VantrelHttpImpl::concludeGet(GetKind kind, const DataBuffer& out, long code,
+                                  const std::string& reason, const std::string& from) {
+    outcome.status = code;
+    outcome.reason = reason;
+    outcome.finalUrl = from;
+    outcome.bytes = out.getSize();
+    const bool hasBody = kind == GetKind::Logged || out.getData() != nullptr;
+    outcome.succeeded = outcome.problem.empty() && status.equals("200") && hasBody;
+    if (outcome.succeeded || !outcome.problem.empty()) {
+        return outcome.succeeded;
+    }
+    outcome.problem =
+        code != 200 ? describeStatus(code, reason) : "the server sent an empty answer";
+    return false;
 }
 
 bool VantrelHttpImpl::post(StringBuffer& url, StringBuffer& body, StringBuffer& response,

@@ -2,6 +2,7 @@
 
 #include "foundation/StringBuffer.h"
 #include "http/CurlTransport.h"
+#include "http/FetchOutcome.h"
 #include "http/VantrelHTTP.h"
 
 #include <memory>
@@ -49,6 +50,8 @@ public:
     StringBuffer contentType;
     StringBuffer status;
     StringBuffer charset;
+    // What became of the last GET, in words.
+    FetchOutcome outcome;
 
 private:
     enum class GetKind { Quiet, Logged };
@@ -56,6 +59,8 @@ private:
     bool get(StringBuffer& url, DataBuffer& out, GetKind kind);
     bool post(StringBuffer& url, StringBuffer& body, StringBuffer& response,
               const char* contentTypeLine, StringBuffer* errors);
+    bool concludeGet(GetKind kind, const DataBuffer& out, long code, const std::string& reason,
+                     const std::string& from);
     void clearResults();
     void readStatus(CURL* easy);
     void readContentType(CURL* easy);

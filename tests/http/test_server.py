@@ -27,6 +27,8 @@ script is a set of keys, taken either from the query of a request to
   trickle_bytes=N
   close_after=N       send N bytes of the announced body, then close
   drop=1              close the connection without any answer
+  drop=direct|proxied  the same, only for requests that came directly (or
+                      through a proxy)
   length=none|chunked no Content-Length (end by closing) or chunked coding
 
 Fixed routes: "/_/echo" (the request as body), "/_/chain/N" (redirects to
@@ -227,7 +229,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         delay = self.server.options.delay_ms + int(script.get("delay_ms", 0))
         if delay > 0:
             time.sleep(delay / 1000.0)
-        if flag(script, "drop"):
+        if flag(script, "drop") or self.dropped_by_route(script.get("drop")):
             self.close_connection = True
             self.connection.shutdown(socket.SHUT_RDWR)
             return
@@ -236,6 +238,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return
         self.stop_counting()
         self.send_answer(script, status, headers, body)
+
+    def dropped_by_route(self, rule):
+        proxied = "Via" in self.headers
+        return (rule == "direct" and not proxied) or (rule == "proxied" and proxied)
 
     def build(self, script, request_body):
         headers = []
