@@ -133,6 +133,13 @@ void logOtherStatus(Mhtml& converter, VantrelHTTP& client) {
     logData(converter.m_log, "httpStatus", client.getStatus());
 }
 
+// An answer with another status than 200 speaks for itself.
+void logLastFailure(Mhtml& converter, VantrelHTTP& client) {
+    if (!answeredOtherStatus(client)) {
+        logError(converter.m_log, "Failed to load Web page (2)");
+    }
+}
+
 // The page's own download, tried once more under the other access kind
 // when no proxy is set and no server answered. Null on failure, with the
 // reason in problem.
@@ -147,12 +154,17 @@ ClientPtr fetchPage(Mhtml& converter, const StringBuffer& pageUrl, DataBuffer& b
         return client;
     }
     problem = problemOf(*client);
-    if (proxy.getSize() > 0 || !worthRetrying(*client)) {
+    if (proxy.getSize() > 0) {
         if (answeredOtherStatus(*client)) {
             logOtherStatus(converter, *client);
         } else {
             logError(converter.m_log, "Failed to load Web page");
         }
+        return nullptr;
+    }
+    if (!worthRetrying(*client)) {
+        // The server's answer would only come again: this is the last try.
+        logLastFailure(converter, *client);
         return nullptr;
     }
     client.reset();
@@ -167,9 +179,7 @@ ClientPtr fetchPage(Mhtml& converter, const StringBuffer& pageUrl, DataBuffer& b
         return client;
     }
     problem = problemOf(*client);
-    if (!answeredOtherStatus(*client)) {
-        logError(converter.m_log, "Failed to load Web page (2)");
-    }
+    logLastFailure(converter, *client);
     return nullptr;
 }
 
@@ -183,6 +193,7 @@ void takePageUrl(Mhtml& converter, const char* url, StringBuffer& pageUrl) {
         converter.m_httpLogin.setString(user.c_str());
         converter.m_httpPassword.setString(password.c_str());
     }
+    logData(converter.m_log, "url", address.c_str());
     pageUrl.setString(address.c_str());
     const char* fragment = std::strchr(pageUrl.getString(), '#');
     if (fragment != nullptr) {
@@ -194,7 +205,6 @@ bool loadPage(Mhtml& converter, const char* url, StringBuffer& out, std::string&
     converter.resetContexts();
     StringBuffer pageUrl;
     takePageUrl(converter, url, pageUrl);
-    logData(converter.m_log, "url", pageUrl.getString());
     if (auto* listener = dynamic_cast<ResourceProgress*>(converter.m_log)) {
         listener->pageStarted(pageUrl.getString());
     }

@@ -44,6 +44,7 @@ private:
     CurlHeaderList m_headers;
     TransferState m_state;
     HttpLimits m_limits;
+    bool m_post = false;
     std::string m_host;
     int m_port = 0;
     std::string m_proxy;

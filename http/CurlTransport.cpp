@@ -480,6 +480,18 @@ void appendBody(DataBuffer& out, const char* bytes, size_t count) {
     out.append(bytes, static_cast<uint32_t>(count));
 }
 
+bool isCutShort(CURLcode code) {
+    switch (code) {
+    case CURLE_PARTIAL_FILE:
+    case CURLE_RECV_ERROR:
+    case CURLE_HTTP2:
+    case CURLE_HTTP2_STREAM:
+        return true;
+    default:
+        return false;
+    }
+}
+
 RequestStep stepOfFailure(CURLcode code, bool connected) {
     switch (code) {
     case CURLE_OK:

@@ -231,6 +231,10 @@ bool redirectTarget(CURL* easy, long status, const std::string& answered, std::s
 // larger steps instead.
 void appendBody(DataBuffer& out, const char* bytes, size_t count);
 
+// Failures of reading an answer whose headers were complete: the body was
+// cut short (before its announced length, or in a broken chunk).
+bool isCutShort(CURLcode code);
+
 // The step of the request that a failed transfer belongs to: resolving and
 // connecting (and running out of connect time) are the connect step; what
 // fails before anything is sent (a bad URL, an unsupported scheme, an option

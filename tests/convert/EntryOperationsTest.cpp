@@ -352,12 +352,16 @@ TEST_F(ConvertUrl, AnEmptyPageIsStillAPage) {
     EXPECT_EQ(message.field("Subject"), "=?iso-8859-1?Q?" + m_server->url("") + "?=");
 }
 
-TEST_F(ConvertUrl, AMissingPageFailsQuietlyAfterTheSecondTry) {
+// The server has answered: the other access kind is not tried, and the
+// reason is there for the front end.
+TEST_F(ConvertUrl, AMissingPageFailsQuietlyAfterOneTry) {
     m_run.out.setString("kept");
+    const bool directBefore = m_run.converter.m_directAccess;
     EXPECT_FALSE(m_run.converter.convertUrl(m_server->url("/missing.html").c_str(), m_run.out));
     EXPECT_STREQ(m_run.out.getString(), "kept");
-    EXPECT_FALSE(m_run.converter.m_directAccess);
+    EXPECT_EQ(m_run.converter.m_directAccess, directBefore);
     EXPECT_TRUE(m_run.log.linesStartingWith("error: ").empty());
+    EXPECT_EQ(m_run.converter.pageProblem(), "the server answered 404 Not Found");
 }
 
 TEST_F(ConvertUrl, ARefusedConnectionFailsWithTheSecondMessage) {
