@@ -1032,8 +1032,10 @@ case("subject_q_reserved_bytes", "'=', '?' and '_' are encoded in Q words",
      Message(b"=?iso-8859-1?Q?a=3Db=3Fc=5Fd?=", [Page(DOCTYPE + b"<title>a=b?c_d" + meta())]),
      files={"page.htm": b"<title>a=b?c_d</title>"})
 
-case("subject_marker_late", "a ?Q? after the first 100 bytes does not count",
-     Message(b"=?iso-8859-1?Q?" + b"x" * 101 + b"=3FQ=3F?=",
+case("subject_marker_late",
+     "a long title becomes words of at most 75 characters, folded within lines of 78",
+     Message(b"=?iso-8859-1?Q?" + b"x" * 52 + b"?=\r\n =?iso-8859-1?Q?" + b"x" * 49 +
+             b"=3F?=\r\n =?iso-8859-1?Q?Q=3F?=",
              [Page(DOCTYPE + b"<title>" + b"x" * 101 + b"?Q?" + meta())]),
      files={"page.htm": b"<title>" + b"x" * 101 + b"?Q?</title>"})
 
