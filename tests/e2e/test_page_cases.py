@@ -398,7 +398,7 @@ class LongSubjects(unittest.TestCase):
                              if match.group(2) == b"Q" else base64.b64decode(match.group(3)))
                     piece.decode(charset)  # each word holds whole characters
                     decoded += piece
-                self.assertEqual(decoded, title)
+                self.assertEqual(decoded, title.strip())
 
 
 def add_tests():
