@@ -23,13 +23,16 @@
 #include "mime/HtmlTags.h"
 #include "mime/MimeMessage2.h"
 #include "mime/ParseEngine.h"
+#include "mime/Uuid.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unistd.h>
 
 namespace {
 
@@ -210,6 +213,23 @@ std::string titleAsUtf8(const StringBuffer& title, const StringBuffer& charset) 
         std::string_view(reinterpret_cast<const char*>(converted.getData()), converted.getSize()));
 }
 
+// The host part of a Message-ID: this host's name when it is a dot-atom of
+// letters, digits and hyphens, else a name that can never be anyone's.
+std::string messageIdDomain() {
+    char name[256] = {};
+    if (gethostname(name, sizeof name - 1) != 0) {
+        return "pagewing.invalid";
+    }
+    const std::string_view host(name);
+    bool valid = !host.empty() && host.front() != '.' && host.back() != '.' &&
+                 host.find("..") == std::string_view::npos;
+    for (const char c : host) {
+        const auto byte = static_cast<unsigned char>(c);
+        valid = valid && (std::isalnum(byte) != 0 || c == '-' || c == '.') && byte < 0x80;
+    }
+    return valid ? std::string(host) : std::string("pagewing.invalid");
+}
+
 } // namespace
 
 bool Mhtml::buildMessage(StringBuffer& html, StringBuffer& out) {
@@ -258,6 +278,10 @@ bool Mhtml::buildMessage(StringBuffer& html, StringBuffer& out) {
     char date[200];
     DateParser().formatCurrentDate(date, sizeof date);
     root->setHeaderField("Date", date);
+    StringBuffer uuid;
+    makeUuidText(uuid);
+    const std::string messageId = "<" + std::string(textOf(uuid)) + "@" + messageIdDomain() + ">";
+    root->setHeaderField("Message-ID", messageId.c_str());
 
     root->renderMessage(out);
     resetContexts();

@@ -124,7 +124,7 @@ TEST(BuildMessage, RootFieldsInOrder) {
     run.converter.m_from.setString("me@example.com");
     const ReadMessage message = run.convert(dir.file("page.htm"));
     const std::vector<std::string> names{"content-type", "MIME-Version", "Subject", "To",
-                                         "From",         "X-Unsent",     "Date"};
+                                         "From",         "X-Unsent",     "Date",    "Message-ID"};
     EXPECT_EQ(message.fieldNames(), names);
     EXPECT_EQ(message.field("content-type")
                   .rfind("multipart/related; type=\"text/html\";\r\n\t"
@@ -135,6 +135,8 @@ TEST(BuildMessage, RootFieldsInOrder) {
     EXPECT_EQ(message.field("X-Unsent"), "1");
     EXPECT_EQ(message.field("To"), "someone@example.com");
     EXPECT_EQ(message.field("Date").size(), 31u);
+    const std::string id = message.field("Message-ID");
+    EXPECT_EQ(id.size() > 40 ? id.substr(37, 1) + id.substr(id.size() - 1) : id, "@>") << id;
     const std::string text(run.out.getString(), static_cast<size_t>(run.out.getSize()));
     EXPECT_NE(text.find("\r\n\r\nThis is a multi-part message in MIME format.\r\n\r\n--"),
               std::string::npos);
@@ -146,7 +148,8 @@ TEST(BuildMessage, NoUnsentNoToNoFromWhenNotAsked) {
     DialogConverter run;
     run.converter.m_markUnsent = false;
     const ReadMessage message = run.convert(dir.file("page.htm"));
-    const std::vector<std::string> names{"content-type", "MIME-Version", "Subject", "Date"};
+    const std::vector<std::string> names{"content-type", "MIME-Version", "Subject", "Date",
+                                         "Message-ID"};
     EXPECT_EQ(message.fieldNames(), names);
 }
 

@@ -121,6 +121,11 @@ class MessageChecks(unittest.TestCase):
             self.assertLessEqual(len(line), 998)
         self.assertTrue(data.endswith(b"--\r\n"))
         message = read_message(data)
+        # A new Message-ID on every message, right behind the Date.
+        self.assertRegex(message["Message-ID"],
+                         r"^<[0-9a-f]{8}(-[0-9a-f]{4}){3}-[0-9a-f]{12}@[A-Za-z0-9.-]+>$")
+        names = message.keys()
+        self.assertEqual(names.index("Message-ID"), names.index("Date") + 1)
         self.assertEqual(message.get_content_type(), "multipart/related")
         self.assertEqual(message.get_param("type"), "text/html")
         self.assertEqual(message["MIME-Version"], "1.0")
@@ -154,7 +159,7 @@ class MessageChecks(unittest.TestCase):
 
 def normalised(data):
     """Gives each content-id and the boundary a stand-in of the same length,
-    numbered by first appearance, and blanks the Date. A content-id in
+    numbered by first appearance, and blanks the Date and the Message-ID. A content-id in
     quoted-printable text may be broken by soft line breaks; it is found
     across them and the breaks stay where they are."""
     soft = rb"(?:=\r\n)?"
@@ -182,6 +187,7 @@ def normalised(data):
     data = pattern.sub(replace, data)
     for number, boundary in enumerate(dict.fromkeys(re.findall(rb'boundary="([^"]+)"', data))):
         data = data.replace(boundary, b"BOUNDARY-%d" % number)
+    data = re.sub(rb"\r\nMessage-ID: <[^\r]*>\r\n", b"\r\nMessage-ID: (new)\r\n", data)
     return re.sub(rb"\r\nDate: [^\r]*\r\n", b"\r\nDate: (now)\r\n", data)
 
 
@@ -360,7 +366,7 @@ class WebSite(MessageChecks):
 
     def test_connections_change_neither_message_nor_log(self):
         """One download at a time and many at once give the same message and
-        the same log, content-ids, the boundary and the Date aside."""
+        the same log, content-ids, the boundary, the Date and the Message-ID aside."""
         pages = ["/index.html#part", "/frames.html", "/base.html", "/utf8-header.html",
                  "/utf8-meta.html", "/utf8-ascii.html", "/latin1.html", "/ascii.html",
                  "/left.html", "/right.html", "/missing.html"]
@@ -496,7 +502,8 @@ class LocalPage(MessageChecks):
                 self.assertEqual(result.returncode, 0, result.stderr)
                 header = result.stdout.split(b"\r\n\r\n", 1)[0]
                 for line in header.split(b"\r\n"):
-                    self.assertLessEqual(len(line), 78, line)
+                    if not line.startswith(b"Message-ID: "):
+                        self.assertLessEqual(len(line), 78, line)
                 for charset, kind, text in word.findall(header.decode("ascii")):
                     raw = (base64.b64decode(text) if kind in "Bb" else
                            quopri.decodestring(text, header=True))
