@@ -5,6 +5,7 @@
 
 #include "Mhtml.h"
 
+#include "charset/CharsetConvert.h"
 #include "convert/ConvertText.h"
 #include "convert/FontTyping.h"
 #include "convert/MarkupScan.h"
@@ -16,16 +17,22 @@
 #include "foundation/DiagnosticLog.h"
 #include "foundation/FileSys.h"
 #include "foundation/StringPair.h"
-#include "mime/ContentCoding.h"
+#include "mime/CharacterReferences.h"
 #include "mime/DateParser.h"
+#include "mime/HeaderFieldText.h"
 #include "mime/HtmlTags.h"
 #include "mime/MimeMessage2.h"
 #include "mime/ParseEngine.h"
+#include "mime/Uuid.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
+#include <string_view>
+#include <unistd.h>
 
 namespace {
 
@@ -181,17 +188,46 @@ void insertCharsetMeta(StringBuffer& html, const StringBuffer& charset) {
     html.replaceFirst("</title>", meta.getString());
 }
 
-void setHeaderIfGiven(MimeMessage2& root, const char* name, const StringBuffer& value) {
+std::string_view textOf(const StringBuffer& buffer) {
+    return {buffer.getString(), static_cast<size_t>(buffer.getSize())};
+}
+
+void setAddressesIfGiven(MimeMessage2& root, const char* name, const StringBuffer& value) {
     if (value.getSize() > 0) {
-        root.setHeaderField(name, value.getString());
+        root.setHeaderField(name, HeaderFieldText::addressList(name, textOf(value)).c_str());
     }
 }
 
-bool needsEncodedSubject(const StringBuffer& charset, const StringBuffer& text) {
-    if (charset.getSize() == 0 || charset.equalsNoCase("us-ascii")) {
-        return false;
+// The title's bytes in the page's charset as UTF-8. Browsers read a page
+// labelled us-ascii (or not labelled) as windows-1252.
+std::string titleAsUtf8(const StringBuffer& title, const StringBuffer& charset) {
+    const bool latin = charset.getSize() == 0 || charset.equalsNoCase("us-ascii");
+    CharsetConvert converter;
+    DataBuffer converted;
+    if (!converter.setFromCharset(latin ? "windows-1252" : charset.getString(), nullptr) ||
+        !converter.setToCharset("utf-8", nullptr) ||
+        !converter.convert(title.getString(), title.getSize(), converted, nullptr)) {
+        return HeaderFieldText::wellFormedUtf8(textOf(title));
     }
-    return !(charset.equalsNoCase("utf-8") && text.is7bit());
+    return HeaderFieldText::wellFormedUtf8(
+        std::string_view(reinterpret_cast<const char*>(converted.getData()), converted.getSize()));
+}
+
+// The host part of a Message-ID: this host's name when it is a dot-atom of
+// letters, digits and hyphens, else a name that can never be anyone's.
+std::string messageIdDomain() {
+    char name[256] = {};
+    if (gethostname(name, sizeof name - 1) != 0) {
+        return "pagewing.invalid";
+    }
+    const std::string_view host(name);
+    bool valid = !host.empty() && host.front() != '.' && host.back() != '.' &&
+                 host.find("..") == std::string_view::npos;
+    for (const char c : host) {
+        const auto byte = static_cast<unsigned char>(c);
+        valid = valid && (std::isalnum(byte) != 0 || c == '-' || c == '.') && byte < 0x80;
+    }
+    return valid ? std::string(host) : std::string("pagewing.invalid");
 }
 
 } // namespace
@@ -223,28 +259,29 @@ bool Mhtml::buildMessage(StringBuffer& html, StringBuffer& out) {
 
     root->setTypeParam("text/html");
     root->setHeaderField("MIME-Version", "1.0");
-    StringBuffer text;
+    // What the user typed is UTF-8; the title is written in the page's
+    // charset where it fits.
+    std::string subject;
     if (m_subject.getSize() > 0) {
-        text.setSb(m_subject);
+        subject = HeaderFieldText::unstructured("Subject", textOf(m_subject), "utf-8");
     } else {
-        pageTitle(html, text);
+        StringBuffer title;
+        pageTitle(html, title);
+        subject = HeaderFieldText::unstructured("Subject", textOf(title), textOf(m_charset));
     }
-    if (needsEncodedSubject(m_charset, text)) {
-        StringBuffer encoded;
-        ContentCoding().encodeHeaderWord(text.getString(), text.getSize(), m_charset.getString(),
-                                         encoded);
-        root->setHeaderField("Subject", encoded.getString());
-    } else {
-        root->setHeaderField("Subject", text.getString());
-    }
-    setHeaderIfGiven(*root, "To", m_to);
-    setHeaderIfGiven(*root, "From", m_from);
+    root->setHeaderField("Subject", subject.c_str());
+    setAddressesIfGiven(*root, "To", m_to);
+    setAddressesIfGiven(*root, "From", m_from);
     if (m_markUnsent) {
         root->setHeaderField("X-Unsent", "1");
     }
     char date[200];
     DateParser().formatCurrentDate(date, sizeof date);
     root->setHeaderField("Date", date);
+    StringBuffer uuid;
+    makeUuidText(uuid);
+    const std::string messageId = "<" + std::string(textOf(uuid)) + "@" + messageIdDomain() + ">";
+    root->setHeaderField("Message-ID", messageId.c_str());
 
     root->renderMessage(out);
     resetContexts();
@@ -336,10 +373,20 @@ void Mhtml::pageTitle(const StringBuffer& html, StringBuffer& out) {
     if (scanner.seekPast("<title>") && scanner.captureThrough("</title>", title)) {
         title.shorten(8);
     }
-    if (title.getSize() == 0) {
+    // The title as a browser shows it: references decoded, white space and
+    // control characters collapsed.
+    std::string shown;
+    if (title.getSize() > 0) {
+        shown = titleAsUtf8(title, m_charset);
+        if (mayHoldCharacterReferences(shown)) {
+            shown = decodeCharacterReferences(shown, CharacterReferenceContext::Text);
+        }
+        shown = HeaderFieldText::collapseControls(shown);
+    }
+    if (shown.empty()) {
         out.appendSb(currentBaseUrl());
     } else {
-        out.appendSb(title);
+        out.appendBytes(shown.data(), static_cast<int>(shown.size()));
     }
 }
 

@@ -48,6 +48,8 @@ public:
     bool buildMessage(StringBuffer& html, StringBuffer& out);
     bool processDocument(StringBuffer& html, StringBuffer& documentOut, bool isFrame,
                          MimeMessage2* root);
+    // The title as a browser shows it, in UTF-8; the base URL when there is
+    // none.
     void pageTitle(const StringBuffer& html, StringBuffer& out);
 
     // HTML clean-up, each step in place on the document's HTML.

@@ -605,46 +605,57 @@ void ContentCoding::encodeHeaderWord(const void* bytes, int count, const char* c
         out.appendBytes(in, count);
         return;
     }
-    const WordKind kind = usesBWord(charset) ? WordKind::B : WordKind::Q;
-    if (charset != nullptr) {
-        const long long payload =
-            kind == WordKind::B ? bPayloadLength(count) : qPayloadLength(in, count);
-        const long long wordLength = 7 + static_cast<long long>(std::strlen(charset)) + payload;
-        if (currentLineLength(out) + kFieldNameRoom + wordLength > kMaxHeaderLine) {
-            encodeWordSplit(in, count, charset, kind, out);
-            return;
-        }
+    if (charset == nullptr) {
+        return;
     }
-    if (kind == WordKind::B) {
-        encodeWordB(in, count, charset, out);
-    } else {
-        encodeWordQ(in, count, charset, out);
-    }
-}
-
-void ContentCoding::encodeWordSplit(const unsigned char* bytes, int count, const char* charset,
-                                    WordKind kind, StringBuffer& out) const {
-    const long long overhead = 7 + static_cast<long long>(std::strlen(charset));
-    const auto fits = [&](const std::string& piece) {
-        const unsigned char* data = reinterpret_cast<const unsigned char*>(piece.data());
-        const int size = static_cast<int>(piece.size());
-        const long long payload =
-            kind == WordKind::B ? bPayloadLength(size) : qPayloadLength(data, size);
-        return overhead + payload <= kMaxEncodedWord;
-    };
-    const std::vector<std::string> pieces = splitWholeCharacters(bytes, count, charset, fits);
+    // One budget for every word keeps the first beside the field name and
+    // each further one within its own folded line.
+    const int room = kMaxHeaderLine - kFieldNameRoom - currentLineLength(out);
+    const int maxLength = room < kMaxEncodedWord ? room : kMaxEncodedWord;
     bool first = true;
-    for (const std::string& piece : pieces) {
+    for (const std::string& word : encodeWords(in, count, charset, usesBWord(charset), maxLength)) {
         if (!first) {
             out.append("\r\n ");
         }
         first = false;
-        if (kind == WordKind::B) {
-            encodeWordB(piece.data(), static_cast<int>(piece.size()), charset, out);
-        } else {
-            encodeWordQ(piece.data(), static_cast<int>(piece.size()), charset, out);
-        }
+        out.appendBytes(word.data(), static_cast<int>(word.size()));
     }
+}
+
+bool ContentCoding::prefersBWords(const char* charset) {
+    return usesBWord(charset);
+}
+
+std::vector<std::string> ContentCoding::encodeWords(const void* bytes, int count,
+                                                    const char* charset, bool bWords,
+                                                    int maxLength) const {
+    if (bytes == nullptr || charset == nullptr || count <= 0) {
+        return {};
+    }
+    const long long overhead = 7 + static_cast<long long>(std::strlen(charset));
+    const auto fits = [&](const std::string& piece) {
+        const unsigned char* data = reinterpret_cast<const unsigned char*>(piece.data());
+        const int size = static_cast<int>(piece.size());
+        const long long payload = bWords ? bPayloadLength(size) : qPayloadLength(data, size);
+        return overhead + payload <= maxLength;
+    };
+    std::vector<std::string> words;
+    const std::string whole(reinterpret_cast<const char*>(bytes), static_cast<size_t>(count));
+    // A text that fits one word keeps its bytes as they are; only a split
+    // re-encodes the pieces of a stateful charset.
+    const std::vector<std::string> pieces =
+        fits(whole) ? std::vector<std::string>{whole}
+                    : splitWholeCharacters(asBytes(bytes), count, charset, fits);
+    for (const std::string& piece : pieces) {
+        StringBuffer word;
+        if (bWords) {
+            encodeWordB(piece.data(), static_cast<int>(piece.size()), charset, word);
+        } else {
+            encodeWordQ(piece.data(), static_cast<int>(piece.size()), charset, word);
+        }
+        words.emplace_back(word.getString(), static_cast<size_t>(word.getSize()));
+    }
+    return words;
 }
 
 void ContentCoding::decodeWordsB(StringBuffer& text, DiagnosticLog* log) const {

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <string>
+#include <vector>
+
 class DiagnosticLog;
 class StringBuffer;
 
@@ -32,23 +35,32 @@ public:
     // A count of 0 or less reads up to the NUL.
     char* decodeQ(const char* text, int count, int* lengthOut) const;
 
-    // One encoded word, or the text unchanged when it already holds one. A
-    // word that would make its header line longer than 998 characters is
-    // written as several words of at most 75 characters instead, joined by
-    // CR LF and a blank, never splitting a character of the charset.
+    // Encoded words, or the text unchanged when it already holds one. Every
+    // word has at most 75 characters and holds whole characters of the
+    // charset; the words are joined by CR LF and a blank, and the first is
+    // short enough to follow a field name ("Subject: ") on a line of 78.
     void encodeHeaderWord(const void* bytes, int count, const char* charset,
                           StringBuffer& out) const;
     void encodeWordB(const void* bytes, int count, const char* charset, StringBuffer& out) const;
     void encodeWordQ(const void* bytes, int count, const char* charset, StringBuffer& out) const;
+
+    // The text as encoded words of at most maxLength characters each (and
+    // at least one character of the charset each), cut only between whole
+    // characters of the charset. B words when bWords, else Q words.
+    std::vector<std::string> encodeWords(const void* bytes, int count, const char* charset,
+                                         bool bWords, int maxLength) const;
+    // The charsets whose text is written in B words rather than Q words.
+    static bool prefersBWords(const char* charset);
 
     // Replace the encoded words of the text by their text, converted to
     // UTF-8. An "=?" that does not start a complete word stays as it is.
     void decodeWordsB(StringBuffer& text, DiagnosticLog* log = nullptr) const;
     void decodeWordsQ(StringBuffer& text, DiagnosticLog* log = nullptr) const;
 
-    // The longest header line RFC 5322 allows, and the room left in front of
-    // an encoded word for its field name ("Subject: ").
-    static constexpr int kMaxHeaderLine = 998;
+    // The longest header line a reader is promised, the room left in front
+    // of an encoded word for its field name ("Subject: "), and the longest
+    // encoded word.
+    static constexpr int kMaxHeaderLine = 78;
     static constexpr int kFieldNameRoom = 9;
     static constexpr int kMaxEncodedWord = 75;
 
@@ -57,7 +69,5 @@ public:
 private:
     enum class WordKind { B, Q };
 
-    void encodeWordSplit(const unsigned char* bytes, int count, const char* charset, WordKind kind,
-                         StringBuffer& out) const;
     void decodeWords(StringBuffer& text, WordKind kind, DiagnosticLog* log) const;
 };

@@ -1,6 +1,6 @@
 // Conversions with many downloads at once must give the very message and
 // log of one download at a time: every fixture site is converted both ways
-// and compared, content-ids, the boundary and the Date aside.
+// and compared, content-ids, the boundary, the Date and the Message-ID aside.
 
 #include "LoopbackSocket.h"
 #include "MessageReader.h"
@@ -162,8 +162,9 @@ Conversion convert(const std::string& input, int connections, const Preparation&
         normaliser.learnContentIds(part.field("Content-ID"));
     }
     normaliser.learnBoundary(message);
-    static const std::regex date("\r\nDate: [^\r]*\r\n");
-    result.message = std::regex_replace(normaliser.apply(message), date, "\r\nDate: (now)\r\n");
+    static const std::regex date("\r\nDate: [^\r]*\r\nMessage-ID: [^\r]*\r\n");
+    result.message = std::regex_replace(normaliser.apply(message), date,
+                                        "\r\nDate: (now)\r\nMessage-ID: (new)\r\n");
     for (const std::string& line : log.lines()) {
         result.log.push_back(normaliser.apply(line));
     }

@@ -124,7 +124,7 @@ TEST(BuildMessage, RootFieldsInOrder) {
     run.converter.m_from.setString("me@example.com");
     const ReadMessage message = run.convert(dir.file("page.htm"));
     const std::vector<std::string> names{"content-type", "MIME-Version", "Subject", "To",
-                                         "From",         "X-Unsent",     "Date"};
+                                         "From",         "X-Unsent",     "Date",    "Message-ID"};
     EXPECT_EQ(message.fieldNames(), names);
     EXPECT_EQ(message.field("content-type")
                   .rfind("multipart/related; type=\"text/html\";\r\n\t"
@@ -135,6 +135,8 @@ TEST(BuildMessage, RootFieldsInOrder) {
     EXPECT_EQ(message.field("X-Unsent"), "1");
     EXPECT_EQ(message.field("To"), "someone@example.com");
     EXPECT_EQ(message.field("Date").size(), 31u);
+    const std::string id = message.field("Message-ID");
+    EXPECT_EQ(id.size() > 40 ? id.substr(37, 1) + id.substr(id.size() - 1) : id, "@>") << id;
     const std::string text(run.out.getString(), static_cast<size_t>(run.out.getSize()));
     EXPECT_NE(text.find("\r\n\r\nThis is a multi-part message in MIME format.\r\n\r\n--"),
               std::string::npos);
@@ -146,7 +148,8 @@ TEST(BuildMessage, NoUnsentNoToNoFromWhenNotAsked) {
     DialogConverter run;
     run.converter.m_markUnsent = false;
     const ReadMessage message = run.convert(dir.file("page.htm"));
-    const std::vector<std::string> names{"content-type", "MIME-Version", "Subject", "Date"};
+    const std::vector<std::string> names{"content-type", "MIME-Version", "Subject", "Date",
+                                         "Message-ID"};
     EXPECT_EQ(message.fieldNames(), names);
 }
 
@@ -164,11 +167,25 @@ TEST(BuildMessage, SubjectFollowsTheCharset) {
         {"<meta http-equiv=\"Content-Type\" content=\"text/html; charset=UTF-8\">"
          "<title>Caf\xc3\xa9</title>",
          "", "=?UTF-8?Q?Caf=C3=A9?=", "UTF-8"},
-        {"<meta charset=\"us-ascii\"><title>Caf\xe9</title>", "", "Caf\xe9", "us-ascii"},
+        // Read as browsers read such a page; not 7-bit, so not left raw.
+        {"<meta charset=\"us-ascii\"><title>Caf\xe9</title>", "",
+         "=?utf-8?Q?Caf=C3=A9?=", "us-ascii"},
         {"<meta charset=\"big5\"><title>Hi</title>", "", "=?big5?B?SGk=?=", "big5"},
         {"<p>no title</p>", "", "=?iso-8859-1?Q?localhost?=", "iso-8859-1"},
         {"<title></title>", "", "=?iso-8859-1?Q?localhost?=", "iso-8859-1"},
         {"<meta charset=\"utf-8\"><title>Page</title>", "Chosen", "Chosen", "utf-8"},
+        // The title a browser shows: references decoded, controls collapsed.
+        {"<title>\n  Caf\xe9\t&amp;\x07 more\x1b </title>", "",
+         "=?iso-8859-1?Q?Caf=E9_&_more?=", "iso-8859-1"},
+        {"<title>A &amp; B &#8212; C&eacute;</title>", "",
+         "=?utf-8?Q?A_&_B_=E2=80=94_C=C3=A9?=", "iso-8859-1"},
+        {"<meta charset=\"utf-8\"><title> a\r\nb&#10;</title>", "", "a b", "utf-8"},
+        {"<meta charset=\"shift_jis\"><title>\x93\xfa</title>", "",
+         "=?shift_jis?B?k/o=?=", "shift_jis"},
+        {"<title> &#32;&#9; </title>", "", "=?iso-8859-1?Q?localhost?=", "iso-8859-1"},
+        // What the user typed is UTF-8 whatever the page's charset.
+        {"<title>Page</title>", "Chosen\r\nBcc: x@y", "Chosen Bcc: x@y", "iso-8859-1"},
+        {"<title>Page</title>", "Gr\xc3\xbc\xc3\x9f", "=?utf-8?Q?Gr=C3=BC=C3=9F?=", "iso-8859-1"},
     };
     for (const SubjectCase& c : cases) {
         TempDir dir;
@@ -450,9 +467,9 @@ struct TitleCase {
 
 TEST(PageTitle, TextBetweenTheTitleTags) {
     const TitleCase cases[] = {
-        {"<TITLE>Upper</TITLE>", "Upper"},         {"<title> spaced  </title>", " spaced  "},
-        {"<title>a &amp; b</title>", "a &amp; b"}, {"<title>unclosed", "http://host/dir"},
-        {"<title></title>", "http://host/dir"},    {"<title lang=en>x</title>", "http://host/dir"},
+        {"<TITLE>Upper</TITLE>", "Upper"},      {"<title> spaced \n out </title>", "spaced out"},
+        {"<title>a &amp; b</title>", "a & b"},  {"<title>unclosed", "http://host/dir"},
+        {"<title></title>", "http://host/dir"}, {"<title lang=en>x</title>", "http://host/dir"},
         {"no title", "http://host/dir"},
     };
     for (const TitleCase& c : cases) {

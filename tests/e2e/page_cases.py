@@ -598,9 +598,10 @@ case("charset_in_comment_keep", "keep-scripts leaves the commented META to be fo
      Message(b"T", [Page(IN_COMMENT[:-8] + meta(b"utf-8"), b"utf-8")]),
      files={"page.htm": IN_COMMENT}, args=["--keep-scripts"])
 
-case("charset_priority", "the charset ends at a double quote before it ends at ';'",
-     Message(b"=?x;y?Q?P?=", [Page(DOCTYPE + b"<meta http-equiv=content-type content='text/html;"
-                                   b" charset=x;y\"z'><title>P" + meta(b"x;y"), b"x;y")]),
+case("charset_priority", "the charset ends at a double quote before it ends at ';'; the "
+     "Subject of a charset nobody knows is in UTF-8",
+     Message(b"=?utf-8?Q?P?=", [Page(DOCTYPE + b"<meta http-equiv=content-type content='text/html;"
+                                     b" charset=x;y\"z'><title>P" + meta(b"x;y"), b"x;y")]),
      files={"page.htm": b"<meta http-equiv=content-type content='text/html; charset=x;y\"z'>"
                         b"<title>P</title>"})
 
@@ -633,17 +634,18 @@ case("subject_title_with_attribute", "<title lang=en> is not '<title>'",
      Message(q(b"localhost"), [Page(DOCTYPE + b"<title lang=en>X" + meta())]),
      files={"page.htm": b"<title lang=en>X</title>"})
 
-case("subject_blanks", "the title is not trimmed",
-     Message(b"=?iso-8859-1?Q?_A_B_?=", [Page(DOCTYPE + b"<title> A B " + meta())]),
-     files={"page.htm": b"<title> A B </title>"})
+case("subject_blanks", "the title is trimmed and its white space and controls collapsed",
+     Message(b"=?iso-8859-1?Q?A_B_C?=", [Page(DOCTYPE + b"<title> A \t\x07B\x1b C " + meta())]),
+     files={"page.htm": b"<title> A \t\x07B\x1b C </title>"})
 
-case("subject_already_encoded", "a title holding ?Q? is taken as encoded",
-     Message(b"=?utf-8?Q?x?=", [Page(DOCTYPE + b"<title>=?utf-8?Q?x?=" + meta())]),
+case("subject_already_encoded", "a title that looks encoded is text, as a browser shows it",
+     Message(b"=?iso-8859-1?Q?=3D=3Futf-8=3FQ=3Fx=3F=3D?=",
+             [Page(DOCTYPE + b"<title>=?utf-8?Q?x?=" + meta())]),
      files={"page.htm": b"<title>=?utf-8?Q?x?=</title>"})
 
-case("subject_blank_utf8", "a blank utf-8 title gives no Subject field at all",
-     Message(None, [Page(DOCTYPE + b"<meta charset=utf-8><title>   " + meta(b"utf-8"),
-                         b"utf-8")]),
+case("subject_blank_utf8", "a blank title counts as none: the Subject is the host text",
+     Message(b"localhost", [Page(DOCTYPE + b"<meta charset=utf-8><title>   " + meta(b"utf-8"),
+                                 b"utf-8")]),
      files={"page.htm": b"<meta charset=utf-8><title>   </title>"})
 
 case("subject_option", "--subject wins over the title",
@@ -1034,13 +1036,15 @@ case("subject_q_reserved_bytes", "'=', '?' and '_' are encoded in Q words",
      Message(b"=?iso-8859-1?Q?a=3Db=3Fc=5Fd?=", [Page(DOCTYPE + b"<title>a=b?c_d" + meta())]),
      files={"page.htm": b"<title>a=b?c_d</title>"})
 
-case("subject_marker_late", "a ?Q? after the first 100 bytes does not count",
-     Message(b"=?iso-8859-1?Q?" + b"x" * 101 + b"=3FQ=3F?=",
+case("subject_marker_late",
+     "a long title becomes words of at most 75 characters, folded within lines of 78",
+     Message(b"=?iso-8859-1?Q?" + b"x" * 52 + b"?=\r\n =?iso-8859-1?Q?" + b"x" * 49 +
+             b"=3F?=\r\n =?iso-8859-1?Q?Q=3F?=",
              [Page(DOCTYPE + b"<title>" + b"x" * 101 + b"?Q?" + meta())]),
      files={"page.htm": b"<title>" + b"x" * 101 + b"?Q?</title>"})
 
-case("subject_marker_b", "a ?b? in any case marks the title as encoded",
-     Message(b"a?b?c", [Page(DOCTYPE + b"<title>a?b?c" + meta())]),
+case("subject_marker_b", "a ?b? in a title is text like any other",
+     Message(b"=?iso-8859-1?Q?a=3Fb=3Fc?=", [Page(DOCTYPE + b"<title>a?b?c" + meta())]),
      files={"page.htm": b"<title>a?b?c</title>"})
 
 case("subject_windows_1254", "windows-1254 takes the B form",
@@ -1383,8 +1387,7 @@ case("file_url_frames",
             "sub/i.gif": gif("i")})
 
 case("subject_with_line_feed",
-     "a utf-8 title is the Subject unchanged, except that a line feed in a header value "
-     "becomes a blank",
+     "a 7-bit utf-8 title is the Subject unencoded, a line feed in it collapsed to a blank",
      Message(b"a b", [Page(DOCTYPE + b"<meta charset=utf-8><title>a\nb" + meta(b"utf-8"),
                             b"utf-8")]),
      files={"page.htm": b"<meta charset=utf-8><title>a\nb</title>"})

@@ -322,6 +322,7 @@ def normalised(data):
     # A "." at the start of a quoted-printable line is written "=2E".
     for port in sorted(set(re.findall(rb"127\.0\.0\.1:(\d{5})", flat.replace(b"=2E", b".")))):
         data = replace_keeping_breaks(data, b":" + port, b":PPPPP")
+    data = re.sub(rb"(?m)^Message-ID: <[^\r\n]*>", b"Message-ID: (new)", data)
     return re.sub(rb"(?m)^Date: [^\r\n]*", b"Date: (date)", data)
 
 

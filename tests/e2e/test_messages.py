@@ -8,11 +8,13 @@ Python's email package.
 """
 
 import argparse
+import base64
 import email
 import email.header
 import email.policy
 import os
 import pty
+import quopri
 import re
 import select
 import shutil
@@ -138,6 +140,11 @@ class MessageChecks(unittest.TestCase):
             self.assertLessEqual(len(line), 998)
         self.assertTrue(data.endswith(b"--\r\n"))
         message = read_message(data)
+        # A new Message-ID on every message, right behind the Date.
+        self.assertRegex(message["Message-ID"],
+                         r"^<[0-9a-f]{8}(-[0-9a-f]{4}){3}-[0-9a-f]{12}@[A-Za-z0-9.-]+>$")
+        names = message.keys()
+        self.assertEqual(names.index("Message-ID"), names.index("Date") + 1)
         self.assertEqual(message.get_content_type(), "multipart/related")
         self.assertEqual(message.get_param("type"), "text/html")
         self.assertEqual(message["MIME-Version"], "1.0")
@@ -171,7 +178,7 @@ class MessageChecks(unittest.TestCase):
 
 def normalised(data):
     """Gives each content-id and the boundary a stand-in of the same length,
-    numbered by first appearance, and blanks the Date. A content-id in
+    numbered by first appearance, and blanks the Date and the Message-ID. A content-id in
     quoted-printable text may be broken by soft line breaks; it is found
     across them and the breaks stay where they are."""
     soft = rb"(?:=\r\n)?"
@@ -199,6 +206,7 @@ def normalised(data):
     data = pattern.sub(replace, data)
     for number, boundary in enumerate(dict.fromkeys(re.findall(rb'boundary="([^"]+)"', data))):
         data = data.replace(boundary, b"BOUNDARY-%d" % number)
+    data = re.sub(rb"\r\nMessage-ID: <[^\r]*>\r\n", b"\r\nMessage-ID: (new)\r\n", data)
     return re.sub(rb"\r\nDate: [^\r]*\r\n", b"\r\nDate: (now)\r\n", data)
 
 
@@ -352,7 +360,8 @@ class WebSite(MessageChecks):
                               "--connections", "4", url)
         assert_written(self, result, missing=3)
         message = self.checked(result.stdout, dangling=1)
-        self.assertEqual(message["Subject"], "=?iso-8859-1?Q?Chosen?=")
+        # What the user typed is UTF-8, whatever the page's charset.
+        self.assertEqual(message["Subject"], "Chosen")
         self.assertEqual(message["To"], "a@example.com")
         self.assertEqual(message["From"], "b@example.com")
         self.assertIsNone(message["X-Unsent"])
@@ -377,7 +386,7 @@ class WebSite(MessageChecks):
 
     def test_connections_change_neither_message_nor_log(self):
         """One download at a time and many at once give the same message and
-        the same log, content-ids, the boundary and the Date aside."""
+        the same log, content-ids, the boundary, the Date and the Message-ID aside."""
         pages = ["/index.html#part", "/frames.html", "/base.html", "/utf8-header.html",
                  "/utf8-meta.html", "/utf8-ascii.html", "/latin1.html", "/ascii.html",
                  "/left.html", "/right.html", "/missing.html"]
@@ -497,6 +506,55 @@ class LocalPage(MessageChecks):
                 self.check_local(self.checked(written.read()))
         finally:
             shutil.rmtree(outside, ignore_errors=True)
+
+    def test_header_fields_a_reader_can_trust(self):
+        """The Subject is the title a browser shows, To and From keep their
+        addresses, and every encoded word decodes on its own to whole
+        characters, within lines of 78."""
+        japanese = "\u65e5\u672c\u8a9e" * 27
+        accents = "\u00e9\u00fc" * 40
+        title = "A &amp; B &#8212;\x07 C&eacute;\r\n\t\x1b[31m "
+        cases = [
+            ("utf8.htm", '<meta charset="utf-8"><title>%s%s</title>' % (title, accents),
+             "utf-8", [], "A & B \u2014 C\u00e9 [31m " + accents),
+            # Every character fits Latin-1: the words are in the page's charset.
+            ("latin1.htm", "<title>%s</title>" % ("C&eacute;\x07 " + accents), "latin-1", [],
+             "C\u00e9 " + accents),
+            ("sjis.htm", '<meta charset="shift_jis"><title>%s</title>' % japanese, "shift_jis",
+             [], japanese),
+            ("user.htm", "<title>Page</title>", "latin-1",
+             ["--subject", "Gr\u00fc\u00dfe\tan\nalle", "--to", "J\u00f6rg <j@example.org>",
+              "--from", '"J\u00f6rg, M\u00fcller" <a@example.org>, b@example.org'],
+             "Gr\u00fc\u00dfe an alle"),
+        ]
+        word = re.compile(r"=\?([^?]+)\?([BQbq])\?([^?]*)\?=")
+        for name, page, encoding, options, subject in cases:
+            with self.subTest(page=name):
+                path = os.path.join(self.folder, name)
+                with open(path, "wb") as written:
+                    written.write(page.encode(encoding))
+                result = run_pagewing(*options, path)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                header = result.stdout.split(b"\r\n\r\n", 1)[0]
+                for line in header.split(b"\r\n"):
+                    if not line.startswith(b"Message-ID: "):
+                        self.assertLessEqual(len(line), 78, line)
+                for charset, kind, text in word.findall(header.decode("ascii")):
+                    raw = (base64.b64decode(text) if kind in "Bb" else
+                           quopri.decodestring(text, header=True))
+                    raw.decode(charset)  # no character cut between two words
+                    self.assertLessEqual(len(charset) + len(text) + 7, 75)
+                self.checked(result.stdout)
+                message = email.message_from_bytes(result.stdout, policy=email.policy.default)
+                self.assertEqual(str(message["Subject"]), subject)
+                if options:
+                    to = message["To"].addresses
+                    self.assertEqual([(a.display_name, a.addr_spec) for a in to],
+                                     [("J\u00f6rg", "j@example.org")])
+                    senders = message["From"].addresses
+                    self.assertEqual([(a.display_name, a.addr_spec) for a in senders],
+                                     [("J\u00f6rg, M\u00fcller", "a@example.org"),
+                                      ("", "b@example.org")])
 
     def test_entry_operation(self):
         output = os.path.join(self.folder, "out.eml")

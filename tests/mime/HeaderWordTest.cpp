@@ -1,4 +1,5 @@
 #include "mime/ContentCoding.h"
+#include "mime/HeaderFieldText.h"
 
 #include "foundation/StringBuffer.h"
 #include "support/RecordingLog.h"
@@ -7,6 +8,7 @@
 
 #include <string>
 #include <unicode/ucnv.h>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -150,14 +152,16 @@ TEST(EncodeWords, OneWordHoweverLong) {
     EXPECT_FALSE(out.contains("\r\n"));
 }
 
-TEST(EncodeHeaderWord, LongestSingleWordStillFitsTheLine) {
-    // "Subject: " and the word make exactly 998 characters.
-    const std::string input(989 - 12, 'a');
+TEST(EncodeHeaderWord, WordsStayWithinALineBesideTheFieldName) {
+    // "Subject: " and a word of 69 characters make 78.
+    const std::string input(69 - 12, 'a');
     const std::string word = headerWord(input, "utf-8");
-    EXPECT_EQ(word.size(), 989u);
+    EXPECT_EQ(word.size(), 69u);
     EXPECT_EQ(word.find("\r\n"), std::string::npos);
-    const std::string longer = headerWord(input + "a", "utf-8");
-    EXPECT_NE(longer.find("\r\n "), std::string::npos);
+    const std::vector<std::string> lines = splitLines(headerWord(input + "a", "utf-8"));
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_LE(lines[0].size(), 69u);
+    EXPECT_EQ(lines[1], " =?utf-8?Q?a?=");
 }
 
 struct SplitCase {
@@ -246,6 +250,96 @@ TEST(EncodeHeaderWord, UnknownCharsetIsCutBetweenBytes) {
         joined += payload;
     }
     EXPECT_EQ(joined, input);
+}
+
+struct FieldTextCase {
+    const char* name;
+    const char* input;
+    const char* charset; // null: an address list
+    const char* expected;
+};
+
+TEST(HeaderFieldText, ValuesAReaderCanTrust) {
+    const FieldTextCase cases[] = {
+        {"Subject", "Plain title", "utf-8", "Plain title"},
+        {"Subject", "Plain title", "", "Plain title"},
+        {"Subject", "Plain", "iso-8859-1", "=?iso-8859-1?Q?Plain?="},
+        {"Subject", "Caf\xC3\xA9 au lait", "iso-8859-1", "=?iso-8859-1?Q?Caf=E9_au_lait?="},
+        // A character the page's charset lacks: UTF-8 instead.
+        {"Subject", "Caf\xC3\xA9 \xE2\x80\x94", "iso-8859-1", "=?utf-8?Q?Caf=C3=A9_=E2=80=94?="},
+        {"Subject", "Caf\xC3\xA9", "us-ascii", "=?utf-8?Q?Caf=C3=A9?="},
+        {"Subject", "Caf\xC3\xA9", "", "=?utf-8?Q?Caf=C3=A9?="},
+        {"Subject", "Caf\xC3\xA9", "x-unknown", "=?utf-8?Q?Caf=C3=A9?="},
+        {"Subject", "It\xE2\x80\x99s", "windows-1252", "=?windows-1252?Q?It=92s?="},
+        {"Subject", "\xE6\x97\xA5", "shift_jis", "=?shift_jis?B?k/o=?="},
+        {"Subject", "\xE6\x97\xA5", "utf-16", "=?utf-8?Q?=E6=97=A5?="},
+        {"Subject",
+         " a\tb\r\n\x07"
+         "c\x1B \x7F ",
+         "utf-8", "a b c"},
+        {"Subject", "x\r\nBcc: someone@example.org", "utf-8", "x Bcc: someone@example.org"},
+        {"Subject",
+         "a\xFF"
+         "b",
+         "utf-8", "=?utf-8?Q?a=EF=BF=BDb?="},
+        {"Subject", " \r\n ", "utf-8", ""},
+        {"To", "someone@example.com", nullptr, "someone@example.com"},
+        {"To", "J\xC3\xB6rg <j@example.org>", nullptr, "=?utf-8?B?SsO2cmc=?= <j@example.org>"},
+        {"To", "\"J\xC3\xB6rg, M\xC3\xBCller\" <a@b>, plain name <p@q>,, bare@x", nullptr,
+         "=?utf-8?B?SsO2cmcsIE3DvGxsZXI=?= <a@b>, plain name <p@q>, bare@x"},
+        {"From", "\"Smith, J\" <j@x>", nullptr, "\"Smith, J\" <j@x>"},
+        {"From", "J\xC3\xB6rg <j\xC3\xB6@x>", nullptr, "=?utf-8?B?SsO2cmc=?= <j\xC3\xB6@x>"},
+        {"To", "a@b,\r\nBcc: c@d", nullptr, "a@b, Bcc: c@d"},
+    };
+    for (const FieldTextCase& c : cases) {
+        const std::string value = c.charset != nullptr
+                                      ? HeaderFieldText::unstructured(c.name, c.input, c.charset)
+                                      : HeaderFieldText::addressList(c.name, c.input);
+        EXPECT_EQ(value, c.expected) << c.input;
+    }
+}
+
+TEST(HeaderFieldText, LongValuesAreFoldedWithinLinesOf78) {
+    std::string umlauts;
+    std::string words;
+    std::string names;
+    for (int i = 0; i < 40; ++i) {
+        umlauts += "\xC3\xBC\xE2\x80\x94"; // a 2-byte and a 3-byte character
+        words += "word" + std::to_string(i) + " ";
+        names += "J\xC3\xB6rg M\xC3\xBCller " + std::to_string(i) + " <j" + std::to_string(i) +
+                 "@example.org>, ";
+    }
+    const std::string plainWords = words.substr(0, words.size() - 1);
+    const std::string plainNames = names.substr(0, names.size() - 2);
+    const std::pair<std::string, std::string> cases[] = {
+        {HeaderFieldText::unstructured("Subject", umlauts, "utf-8"), umlauts},
+        {HeaderFieldText::unstructured("Subject", umlauts, "iso-8859-1"), umlauts},
+        {HeaderFieldText::unstructured("Subject", words, "utf-8"), plainWords},
+        {HeaderFieldText::unstructured("Subject", words, "iso-8859-1"), plainWords},
+        {HeaderFieldText::addressList("To", names), plainNames},
+    };
+    for (const auto& [value, expected] : cases) {
+        const std::vector<std::string> lines = splitLines(value);
+        EXPECT_GT(lines.size(), 1u) << value;
+        for (size_t i = 0; i < lines.size(); ++i) {
+            // The first line stands behind "Subject: " (or the shorter "To: ").
+            EXPECT_LE(lines[i].size() + (i == 0 ? 9 : 0), 78u) << value;
+            if (i > 0) {
+                EXPECT_EQ(lines[i][0], ' ') << value;
+            }
+        }
+        // Every word decodes to whole characters, and unfolding gives the text.
+        StringBuffer decoded;
+        decoded.appendBytes(value.data(), static_cast<int>(value.size()));
+        ContentCoding().decodeWordsQ(decoded);
+        ContentCoding().decodeWordsB(decoded);
+        std::string unfolded = text(decoded);
+        for (size_t fold = unfolded.find("\r\n"); fold != std::string::npos;
+             fold = unfolded.find("\r\n")) {
+            unfolded.erase(fold, 2);
+        }
+        EXPECT_EQ(unfolded, expected);
+    }
 }
 
 TEST(DecodeWords, QWordsInText) {
