@@ -1,13 +1,16 @@
 #include "app/CommandLine.h"
 
+#include "app/MessageOutput.h"
+#include "app/PageSource.h"
+#include "app/PagewingScheme.h"
 #include "app/ProgressLog.h"
 #include "app/TempMessageFile.h"
 #include "app/Version.h"
 #include "convert/Mhtml.h"
-#include "foundation/FileSys.h"
 #include "foundation/StreamLog.h"
 #include "foundation/StringBuffer.h"
 #include "http/CurlTransport.h"
+#include "http/VantrelHttpImpl.h"
 
 #include <gio/gio.h>
 
@@ -20,7 +23,6 @@
 #include <memory>
 #include <spawn.h>
 #include <string>
-#include <strings.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -43,9 +45,17 @@ constexpr const char* kUsageText =
     "Turns a web page or a local HTML file into a ready-to-send HTML e-mail\n"
     "(an MHTML message) and writes it to standard output.\n"
     "\n"
-    "  -o FILE                write the message to FILE instead\n"
+    "URL-OR-FILE is an http or https URL, a host name with an optional port\n"
+    "and path (www.example.org/page, fetched over http), a local HTML file\n"
+    "(what exists on disk is always read as a file), or - for the page on\n"
+    "standard input.\n"
+    "\n"
+    "  -o, --output FILE      write the message to FILE instead (- is standard\n"
+    "                         output); FILE is replaced only by a whole message\n"
     "      --open             write it to the temporary directory as wpx.eml\n"
     "                         and open it with your mail client\n"
+    "      --base URL         with -: the address the page's relative references\n"
+    "                         resolve against (default: the current directory)\n"
     "      --subject TEXT     the Subject (default: the page title)\n"
     "      --to ADDRESS       add a To field\n"
     "      --from ADDRESS     add a From field\n"
@@ -62,16 +72,28 @@ constexpr const char* kUsageText =
     "                         taken from the environment variable PAGEWING_PASSWORD\n"
     "      --insecure         accept TLS certificates that cannot be verified\n"
     "      --connections N    downloads at once (default 16)\n"
-    "  -v, --verbose          report every step and every failed resource on\n"
-    "                         standard error\n"
+    "      --timeout SECONDS  give up a connection not made within SECONDS, and a\n"
+    "                         download that receives nothing for SECONDS\n"
+    "                         (default: 30 to connect, 60 without a byte)\n"
+    "      --resolve HOST:PORT:ADDRESS  connect to ADDRESS for HOST on PORT\n"
+    "                         (repeatable)\n"
+    "  -v, --verbose          list every resource on standard error, with its\n"
+    "                         size or why it could not be embedded; twice (-vv)\n"
+    "                         also the converter's diagnostic log\n"
     "  -q, --quiet            no progress line\n"
-    "      --help             show this help and exit\n"
-    "      --version          show the version and exit\n"
+    "  -h, --help             show this help and exit\n"
+    "  -V, --version          show the version and exit\n"
+    "      --bookmarklet      show the bookmarklet that sends a browser's page\n"
+    "                         to pagewing, and exit\n"
     "\n"
-    "Text that begins with \"http\" is fetched as a URL; anything else is read as\n"
-    "a local file. Exit status: 0 when the message was written, 1 when the\n"
-    "conversion failed, 2 for a usage error. Without arguments, pagewing opens\n"
-    "its window.\n";
+    "Without arguments, pagewing opens its window.\n"
+    "\n"
+    "Exit status:\n"
+    "  0  the message was written and holds every resource\n"
+    "  1  the conversion failed; no message was written\n"
+    "  2  a usage error\n"
+    "  3  the message was written, but some resources could not be embedded\n"
+    "     (one line on standard error says how many; -v lists them)\n";
 
 enum LongOnly {
     kOptOpen = 256,
@@ -86,9 +108,11 @@ enum LongOnly {
     kOptUser,
     kOptInsecure,
     kOptConnections,
-    kOptHelp,
-    kOptVersion,
     kOptComplete,
+    kOptBase,
+    kOptTimeout,
+    kOptResolve,
+    kOptBookmarklet,
 };
 
 const option kLongOptions[] = {
@@ -105,10 +129,14 @@ const option kLongOptions[] = {
     {"user", required_argument, nullptr, kOptUser},
     {"insecure", no_argument, nullptr, kOptInsecure},
     {"connections", required_argument, nullptr, kOptConnections},
+    {"base", required_argument, nullptr, kOptBase},
+    {"timeout", required_argument, nullptr, kOptTimeout},
+    {"resolve", required_argument, nullptr, kOptResolve},
     {"verbose", no_argument, nullptr, 'v'},
     {"quiet", no_argument, nullptr, 'q'},
-    {"help", no_argument, nullptr, kOptHelp},
-    {"version", no_argument, nullptr, kOptVersion},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, 'V'},
+    {"bookmarklet", no_argument, nullptr, kOptBookmarklet},
     {"output", required_argument, nullptr, 'o'},
     {nullptr, 0, nullptr, 0},
 };
@@ -123,6 +151,7 @@ struct Options {
     bool quiet = false;
     bool help = false;
     bool version = false;
+    bool bookmarklet = false;
     std::string subject;
     std::string to;
     std::string from;
@@ -132,6 +161,10 @@ struct Options {
     std::string output;
     bool haveOutput = false;
     int connections = -1;
+    int timeoutSeconds = -1;
+    std::string base;
+    bool haveBase = false;
+    std::vector<std::string> resolves;
     std::vector<std::string> styleSheets;
     std::vector<std::string> excludes;
     std::string input;
@@ -151,6 +184,35 @@ bool parseCount(const char* text, int& out) {
         return false;
     }
     out = static_cast<int>(value);
+    return true;
+}
+
+// "HOST:PORT:ADDRESS", the host in its ASCII form so that it matches the
+// URLs fetched.
+bool parseResolve(const char* text, std::string& entry, std::string& problem) {
+    const std::string given(text);
+    const size_t colon = given.find(':');
+    const size_t second = colon == std::string::npos ? colon : given.find(':', colon + 1);
+    int port = 0;
+    if (colon == 0 || second == std::string::npos || second + 1 == given.size() ||
+        !parseCount(given.substr(colon + 1, second - colon - 1).c_str(), port)) {
+        problem = "--resolve needs HOST:PORT:ADDRESS, not '" + given + "'";
+        return false;
+    }
+    std::string host;
+    if (!asciiHostName(given.substr(0, colon), host, problem)) {
+        problem = "--resolve: " + problem;
+        return false;
+    }
+    entry = host + given.substr(colon);
+    return true;
+}
+
+bool applyCount(const char* name, const char* argument, int& out, std::string& problem) {
+    if (!parseCount(argument, out)) {
+        problem = std::string(name) + " needs a whole number of at least 1, not '" + argument + "'";
+        return false;
+    }
     return true;
 }
 
@@ -194,11 +256,15 @@ bool applyOption(int code, const char* argument, Options& options, std::string& 
         options.insecure = true;
         break;
     case kOptConnections:
-        if (!parseCount(argument, options.connections)) {
-            problem = std::string("--connections needs a whole number of at least 1, not '") +
-                      argument + "'";
-            return false;
-        }
+        return applyCount("--connections", argument, options.connections, problem);
+    case kOptTimeout:
+        return applyCount("--timeout", argument, options.timeoutSeconds, problem);
+    case kOptResolve:
+        options.resolves.emplace_back();
+        return parseResolve(argument, options.resolves.back(), problem);
+    case kOptBase:
+        options.base = argument;
+        options.haveBase = true;
         break;
     case 'v':
         ++options.verbose;
@@ -210,11 +276,14 @@ bool applyOption(int code, const char* argument, Options& options, std::string& 
         options.output = argument;
         options.haveOutput = true;
         break;
-    case kOptHelp:
+    case 'h':
         options.help = true;
         break;
-    case kOptVersion:
+    case 'V':
         options.version = true;
+        break;
+    case kOptBookmarklet:
+        options.bookmarklet = true;
         break;
     default:
         problem = "unknown option";
@@ -229,7 +298,7 @@ int parseOptions(int argc, char** argv, Options& options) {
     optind = 0; // a fresh scan, also when called more than once
     opterr = 0;
     int code = 0;
-    while ((code = getopt_long(argc, argv, ":o:vq", kLongOptions, nullptr)) != -1) {
+    while ((code = getopt_long(argc, argv, ":o:vqhV", kLongOptions, nullptr)) != -1) {
         const char* given = optind > 0 && optind <= argc ? argv[optind - 1] : "";
         if (code == ':') {
             return usageError(std::string("option ") + given + " needs a value");
@@ -245,7 +314,7 @@ int parseOptions(int argc, char** argv, Options& options) {
             return usageError(problem);
         }
     }
-    if (options.help || options.version) {
+    if (options.help || options.version || options.bookmarklet) {
         return kExitWritten;
     }
     if (optind >= argc) {
@@ -261,6 +330,9 @@ int parseOptions(int argc, char** argv, Options& options) {
     }
     if (options.haveOutput && options.output.empty()) {
         return usageError("-o needs a file name");
+    }
+    if (options.haveBase && options.input != "-") {
+        return usageError("--base goes with the page on standard input (-)");
     }
     if (options.haveUser) {
         const char* password = std::getenv(kPasswordVariable);
@@ -301,27 +373,65 @@ void configure(Mhtml& converter, const Options& options) {
     }
 }
 
-bool convert(Mhtml& converter, const std::string& input, StringBuffer& message) {
-    if (strncasecmp(input.c_str(), "http", 4) == 0) {
-        return converter.convertUrl(input.c_str(), message);
+// Every transfer of the conversion starts from these.
+bool configureTransfers(const Options& options) {
+    if (options.timeoutSeconds > 0) {
+        HttpLimits limits = VantrelHttpImpl::defaultLimits();
+        limits.connectTimeoutMs = static_cast<long>(options.timeoutSeconds) * 1000;
+        limits.stallTimeoutMs = limits.connectTimeoutMs;
+        VantrelHttpImpl::setDefaultLimits(limits);
     }
-    return converter.convertFile(input.c_str(), "localhost", message);
+    return setHostResolves(options.resolves);
 }
 
-bool writeAll(int fd, const char* data, size_t size, std::string& problem) {
-    while (size > 0) {
-        const ssize_t written = write(fd, data, size);
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            problem = std::strerror(errno);
-            return false;
-        }
-        data += written;
-        size -= static_cast<size_t>(written);
+bool convert(Mhtml& converter, const Options& options, const PageSource& source,
+             StringBuffer& message, std::string& problem) {
+    switch (source.kind) {
+    case PageSource::Kind::Url:
+        return converter.convertUrl(source.address.c_str(), message);
+    case PageSource::Kind::File:
+        return converter.convertFile(source.address.c_str(), "localhost", message);
+    case PageSource::Kind::StandardInput:
+        break;
     }
-    return true;
+    std::string bytes;
+    if (!readStandardInput(bytes, problem)) {
+        problem = "cannot read standard input: " + problem;
+        return false;
+    }
+    std::string base = options.base;
+    if (!asciiHostUrl(options.base, base, problem)) {
+        return false;
+    }
+    return converter.convertDocument(bytes.data(), static_cast<int>(bytes.size()), base.c_str(),
+                                     nullptr, message);
+}
+
+// The page as the user is told about it: the URL fetched, or the file.
+std::string shownSource(const PageSource& source) {
+    if (source.kind == PageSource::Kind::StandardInput) {
+        return "standard input";
+    }
+    // A password in the address stays secret.
+    std::string shown = source.address;
+    std::string user;
+    std::string password;
+    takeUrlCredentials(shown, user, password);
+    return shown;
+}
+
+std::string failureReason(const Mhtml& converter, const ProgressLog& log,
+                          const PageSource& source) {
+    if (!converter.pageProblem().empty()) {
+        return converter.pageProblem();
+    }
+    std::string reason = log.failureReason();
+    if (!reason.empty()) {
+        return reason;
+    }
+    return source.kind == PageSource::Kind::Url
+               ? "the page could not be loaded (the server did not answer with status 200)"
+               : "the page could not be converted";
 }
 
 struct GObjectDeleter {
@@ -363,8 +473,6 @@ bool launchMailClient(const std::string& path, std::string& problem) {
 }
 
 int deliver(const Options& options, const StringBuffer& message) {
-    const char* data = message.getString();
-    const auto size = static_cast<size_t>(message.getSize());
     if (options.open) {
         std::string path;
         if (!writeTemporaryMessageFile("wpx.eml", message, path)) {
@@ -382,43 +490,21 @@ int deliver(const Options& options, const StringBuffer& message) {
         }
         return kExitWritten;
     }
-    if (options.haveOutput) {
-        ProgressLog reasons(nullptr, nullptr);
-        if (!FileSys::writeFile(options.output.c_str(), data, static_cast<int>(size), &reasons)) {
+    std::string problem;
+    if (options.haveOutput && options.output != "-") {
+        if (!writeMessageFile(options.output, message, problem)) {
             std::fprintf(stderr, "pagewing: cannot write %s: %s\n", options.output.c_str(),
-                         reasons.failureReason().c_str());
+                         problem.c_str());
             return kExitFailed;
         }
         return kExitWritten;
     }
-    std::string problem;
-    if (!writeAll(STDOUT_FILENO, data, size, problem)) {
+    if (!writeStandardOutput(message, problem)) {
         std::fprintf(stderr, "pagewing: cannot write the message to standard output: %s\n",
                      problem.c_str());
         return kExitFailed;
     }
     return kExitWritten;
-}
-
-// The input as it may be shown: a password in it stays secret.
-std::string shownInput(const std::string& input) {
-    std::string shown = input;
-    std::string user;
-    std::string password;
-    takeUrlCredentials(shown, user, password);
-    return shown;
-}
-
-void reportFailure(const Mhtml& converter, const ProgressLog& log, const std::string& input) {
-    std::string reason = converter.pageProblem();
-    if (reason.empty()) {
-        reason = log.failureReason();
-    }
-    if (reason.empty()) {
-        reason = "the page could not be converted";
-    }
-    std::fprintf(stderr, "pagewing: cannot convert %s: %s\n", shownInput(input).c_str(),
-                 reason.c_str());
 }
 
 // One line even without -v when the message lacks something.
@@ -435,23 +521,33 @@ int reportMissing(const ProgressLog& log) {
     return kExitIncomplete;
 }
 
-} // namespace
+// What can fail before anything is fetched fails first: the output path,
+// the page's address, the transfers' settings.
+int prepare(const Options& options, PageSource& source) {
+    std::string problem;
+    if (options.haveOutput && !outputPathUsable(options.output, problem)) {
+        std::fprintf(stderr, "pagewing: cannot write %s: %s\n", options.output.c_str(),
+                     problem.c_str());
+        return kExitFailed;
+    }
+    if (!choosePageSource(options.input, source, problem)) {
+        std::fprintf(stderr, "pagewing: cannot convert %s: %s\n", options.input.c_str(),
+                     problem.c_str());
+        return kExitFailed;
+    }
+    if (!configureTransfers(options)) {
+        std::fprintf(stderr, "pagewing: cannot set up the downloads\n");
+        return kExitFailed;
+    }
+    return kExitWritten;
+}
 
-int runCommandLine(int argc, char** argv) {
-    Options options;
-    const int parsed = parseOptions(argc, argv, options);
-    if (parsed != kExitWritten) {
-        return parsed;
+int run(const Options& options) {
+    PageSource source;
+    const int prepared = prepare(options, source);
+    if (prepared != kExitWritten) {
+        return prepared;
     }
-    if (options.help) {
-        std::fputs(kUsageText, stdout);
-        return kExitWritten;
-    }
-    if (options.version) {
-        std::fputs(kVersionText, stdout);
-        return kExitWritten;
-    }
-
     std::unique_ptr<StreamLog> diagnostic;
     if (options.verbose > 1) {
         diagnostic = std::make_unique<StreamLog>(stderr);
@@ -466,15 +562,48 @@ int runCommandLine(int argc, char** argv) {
     configure(converter, options);
     converter.m_log = &log;
     StringBuffer message;
-    const bool converted = convert(converter, options.input, message);
+    std::string problem;
+    const bool converted = convert(converter, options, source, message, problem);
     log.finish();
     if (!converted) {
-        reportFailure(converter, log, options.input);
+        std::fprintf(stderr, "pagewing: cannot convert %s: %s\n", shownSource(source).c_str(),
+                     problem.empty() ? failureReason(converter, log, source).c_str()
+                                     : problem.c_str());
         return kExitFailed;
     }
     const int delivered = deliver(options, message);
-    if (delivered != kExitWritten) {
-        return delivered;
+    return delivered != kExitWritten ? delivered : reportMissing(log);
+}
+
+int runParsed(int argc, char** argv) {
+    Options options;
+    const int parsed = parseOptions(argc, argv, options);
+    if (parsed != kExitWritten) {
+        return parsed;
     }
-    return reportMissing(log);
+    if (options.help) {
+        std::fputs(kUsageText, stdout);
+        return kExitWritten;
+    }
+    if (options.version) {
+        std::fputs(kVersionText, stdout);
+        return kExitWritten;
+    }
+    if (options.bookmarklet) {
+        std::printf("%s\n", kBookmarklet);
+        return kExitWritten;
+    }
+    return run(options);
+}
+
+} // namespace
+
+int runCommandLine(int argc, char** argv) {
+    const int status = runParsed(argc, argv);
+    std::string problem;
+    if (!closeStandardOutput(problem)) {
+        std::fprintf(stderr, "pagewing: cannot write to standard output: %s\n", problem.c_str());
+        return status == kExitWritten ? kExitFailed : status;
+    }
+    return status;
 }

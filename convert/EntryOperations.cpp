@@ -1,9 +1,11 @@
 // The entry operations, where a conversion starts: convertUrl fetches the page,
-// convertFile reads it and expands its includes; both then call buildMessage
-// (MessageAssembly.cpp), which runs every other stage.
+// convertFile reads it and expands its includes, convertDocument takes a page
+// the caller already has; all then call buildMessage (MessageAssembly.cpp),
+// which runs every other stage.
 
 #include "Mhtml.h"
 
+#include "convert/ConvertText.h"
 #include "convert/PageSniffing.h"
 #include "convert/ResourceProgress.h"
 #include "foundation/DataBuffer.h"
@@ -24,6 +26,7 @@
 #include <initializer_list>
 #include <memory>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -87,22 +90,23 @@ bool answeredOtherStatus(VantrelHTTP& client) {
     return status[0] != 0 && std::strcmp(status, "200") != 0;
 }
 
-// A body that starts with a NUL byte starts at its first "<".
-void dropLeadingBinary(DataBuffer& body) {
-    if (body.getSize() == 0 || body.getData()[0] != 0) {
-        return;
+// The page's bytes as its HTML: a body that starts with a NUL byte starts at
+// its first "<".
+void appendPageText(const void* bytes, size_t size, StringBuffer& html) {
+    const auto* start = static_cast<const char*>(bytes);
+    if (size > 0 && start[0] == 0) {
+        const auto* angle = static_cast<const char*>(std::memchr(start, '<', size));
+        const size_t cut = angle != nullptr ? static_cast<size_t>(angle - start) : size;
+        start += cut;
+        size -= cut;
     }
-    const unsigned char* start = body.getData();
-    const auto* angle = static_cast<const unsigned char*>(std::memchr(start, '<', body.getSize()));
-    const uint32_t cut = angle != nullptr ? static_cast<uint32_t>(angle - start) : body.getSize();
-    std::memmove(body.getData(), start + cut, body.getSize() - cut);
-    body.truncate(body.getSize() - cut);
+    html.appendBytes(start, static_cast<int>(size));
 }
 
 // The response's charset without the quotes that a server may put around
 // it ("utf-8" in quotes is not a charset name any reader knows).
 void appendResponseCharset(const char* charset, StringBuffer& out) {
-    StringBuffer value(charset);
+    StringBuffer value(charset != nullptr ? charset : "");
     value.trim();
     const char first = value.charAt(0);
     if (value.getSize() >= 2 && (first == '"' || first == '\'') && value.lastChar() == first) {
@@ -183,9 +187,12 @@ ClientPtr fetchPage(Mhtml& converter, const StringBuffer& pageUrl, DataBuffer& b
     return nullptr;
 }
 
-// The page's address as it is used and shown: without its fragment, and
-// without a "user:password@", which becomes the login for the page's host.
-void takePageUrl(Mhtml& converter, const char* url, StringBuffer& pageUrl) {
+// A web page's conversion starts from its address without the fragment,
+// which is also its base and root. A "user:password@" in it becomes the
+// login for the page's own host and leaves the address, so that it is
+// shown and sent nowhere else.
+void startWebPage(Mhtml& converter, const char* url, StringBuffer& pageUrl) {
+    converter.resetContexts();
     std::string address(url, strnlen(url, kMaxUrlCopy));
     std::string user;
     std::string password;
@@ -194,17 +201,12 @@ void takePageUrl(Mhtml& converter, const char* url, StringBuffer& pageUrl) {
         converter.m_httpPassword.setString(password.c_str());
     }
     logData(converter.m_log, "url", address.c_str());
+
     pageUrl.setString(address.c_str());
     const char* fragment = std::strchr(pageUrl.getString(), '#');
     if (fragment != nullptr) {
         pageUrl.shorten(pageUrl.getSize() - static_cast<int>(fragment - pageUrl.getString()));
     }
-}
-
-bool loadPage(Mhtml& converter, const char* url, StringBuffer& out, std::string& problem) {
-    converter.resetContexts();
-    StringBuffer pageUrl;
-    takePageUrl(converter, url, pageUrl);
     if (auto* listener = dynamic_cast<ResourceProgress*>(converter.m_log)) {
         listener->pageStarted(pageUrl.getString());
     }
@@ -215,24 +217,36 @@ bool loadPage(Mhtml& converter, const char* url, StringBuffer& out, std::string&
     converter.setBaseAndRoot(pageUrl.getString());
     converter.setLoginOrigin(pageUrl.getString());
     converter.currentContext().m_fromWeb = true;
+}
+
+// What the page's text is when it is no page ("not an HTML page (PNG
+// image)"); empty for a page.
+std::string nonPageProblem(Mhtml& converter, const StringBuffer& html) {
+    const char* kind =
+        nonPageKind(reinterpret_cast<const unsigned char*>(html.getString()), html.getSize());
+    if (kind == nullptr) {
+        return {};
+    }
+    logError(converter.m_log, "Not an HTML page");
+    return std::string("not an HTML page (") + kind + ")";
+}
+
+bool loadPage(Mhtml& converter, const char* url, StringBuffer& out, std::string& problem) {
+    StringBuffer pageUrl;
+    startWebPage(converter, url, pageUrl);
 
     DataBuffer body;
     ClientPtr client = fetchPage(converter, pageUrl, body, problem);
     if (client == nullptr) {
         return false;
     }
-    dropLeadingBinary(body);
-    if (const char* kind = nonPageKind(body.getData(), body.getSize())) {
-        problem = std::string("not an HTML page (") + kind + ")";
-        logError(converter.m_log, "Not an HTML page");
-        return false;
-    }
     appendResponseCharset(client->getCharset(), converter.m_charset);
     StringBuffer html;
-    html.appendBytes(body.getData(), static_cast<int>(body.getSize()));
+    appendPageText(body.getData(), body.getSize(), html);
     body.release();
     client.reset();
-    return converter.buildMessage(html, out);
+    problem = nonPageProblem(converter, html);
+    return problem.empty() && converter.buildMessage(html, out);
 }
 
 // The kind of a local file that is no page, or null; its first kilobyte tells.
@@ -330,26 +344,94 @@ private:
     std::vector<std::string> m_beingIncluded;
 };
 
+// A local page's conversion starts with nothing of an earlier one; its
+// base is the host it is shown as.
+void startLocalPage(Mhtml& converter, const char* host) {
+    converter.resetContexts();
+    converter.setLoginOrigin(nullptr);
+    converter.m_local = true;
+    converter.m_pageUrl.clear();
+    converter.m_charset.clear();
+    converter.currentBaseUrl().setString(host);
+}
+
+// A path or a file: URL (percent-encoded, perhaps on the host "localhost")
+// as the path of a file, with forward slashes.
+void localPath(const char* given, StringBuffer& path) {
+    path.setString(given);
+    path.trim();
+    if (beginsWithNoCase(path.getString(), "file:")) {
+        StringBuffer file;
+        localFilePath(path.getString(), file);
+        path.setSb(file);
+    }
+    path.replaceChar('\\', '/');
+}
+
+// The folder of a file's path; "./" when the path names none.
+void folderOf(const StringBuffer& path, StringBuffer& folder) {
+    const char* lastSlash = std::strrchr(path.getString(), '/');
+    if (lastSlash == path.getString()) {
+        folder.setString("/");
+    } else if (lastSlash != nullptr) {
+        folder.appendBytes(path.getString(), static_cast<int>(lastSlash - path.getString()));
+    } else {
+        folder.setString("./");
+    }
+}
+
+// Relative references of a local page are read from its folder, which
+// becomes the working directory.
+void enterPageFolder(DiagnosticLog* log, StringBuffer& folder) {
+    for (const char* prefix : {"file:///", "file://", "file:/", "file:"}) {
+        if (stripFileUrlPrefix(folder, prefix)) {
+            break;
+        }
+    }
+    if (chdir(folder.getString()) != 0) {
+        logError(log, "Failed to set directory to base directory");
+        logData(log, "base_dir", folder.getString());
+    }
+}
+
+// The folder that a document's local base names: a folder itself, else
+// the folder of the file it names; none means the working directory.
+void baseFolder(const char* base, StringBuffer& folder) {
+    StringBuffer path;
+    localPath(base, path);
+    struct stat info;
+    if (path.getSize() > 0 && stat(path.getString(), &info) == 0 && S_ISDIR(info.st_mode)) {
+        folder.setSb(path);
+    } else {
+        folderOf(path, folder);
+    }
+}
+
+// Nothing of a conversion that threw stays behind.
+bool abandonConversion(Mhtml& converter, StringBuffer& out, int outSize, const char* text) {
+    logError(converter.m_log, text);
+    out.shorten(out.getSize() - outSize);
+    converter.resetContexts();
+    return false;
+}
+
 } // namespace
 
 bool Mhtml::convertUrl(const char* url, StringBuffer& out) {
     const int outSize = out.getSize();
     StringBuffer savedDirectory;
     FileSys::getCurrentDirectory(savedDirectory);
+    m_pageProblem.clear();
     try {
-        m_pageProblem.clear();
         const bool loaded = loadPage(*this, url != nullptr ? url : "", out, m_pageProblem);
         setLoginOrigin(nullptr);
         return loaded;
     } catch (...) {
         // The desktop program must survive any page.
-        logError(m_log, "Unexpected exception in MHTML convert URL");
-        out.shorten(out.getSize() - outSize);
         if (savedDirectory.getSize() > 0) {
             [[maybe_unused]] const int ignored = chdir(savedDirectory.getString());
         }
-        resetContexts();
-        return false;
+        return abandonConversion(*this, out, outSize, "Unexpected exception in MHTML convert URL");
     }
 }
 
@@ -358,67 +440,72 @@ bool Mhtml::convertFile(const char* path, const char* host, StringBuffer& out) {
     const int outSize = out.getSize();
     const DirectoryRestorer restorer;
     try {
-        resetContexts();
-        logData(m_log, "filename", path);
-        m_local = true;
+        startLocalPage(*this, host);
         m_pageProblem.clear();
-        setLoginOrigin(nullptr);
-        // Nothing of an earlier conversion with this object carries over.
-        m_pageUrl.clear();
-        m_charset.clear();
-
-        StringBuffer copy(path);
-        copy.trim();
-        // A file: URL names its file percent-encoded, perhaps on the host
-        // "localhost".
-        if (beginsWithNoCase(copy.getString(), "file:")) {
-            StringBuffer file;
-            localFilePath(copy.getString(), file);
-            copy.setSb(file);
+        logData(m_log, "filename", path);
+        StringBuffer file;
+        localPath(path, file);
+        StringBuffer folder;
+        folderOf(file, folder);
+        if (ResourceProgress* listener = progress()) {
+            listener->pageStarted(file.getString());
         }
-        copy.replaceChar('\\', '/');
-        StringBuffer baseDirectory;
-        const char* lastSlash = std::strrchr(copy.getString(), '/');
-        if (lastSlash != nullptr) {
-            baseDirectory.appendBytes(copy.getString(),
-                                      static_cast<int>(lastSlash - copy.getString()));
-        } else {
-            baseDirectory.setString("./");
-        }
-        currentBaseUrl().setString(host);
-        if (auto* listener = progress()) {
-            listener->pageStarted(copy.getString());
-        }
-        if (const char* kind = nonPageFile(copy.getString())) {
+        if (const char* kind = nonPageFile(file.getString())) {
             m_pageProblem = std::string("not an HTML page (") + kind + ")";
             logError(m_log, "Not an HTML page");
             return false;
         }
-
-        std::unique_ptr<StringBuffer> html(StringBuffer::createFromFile(copy.getString(), m_log));
+        std::unique_ptr<StringBuffer> html(StringBuffer::createFromFile(file.getString(), m_log));
         if (html == nullptr) {
             return false;
         }
-        for (const char* prefix : {"file:///", "file://", "file:/", "file:"}) {
-            if (stripFileUrlPrefix(baseDirectory, prefix)) {
-                break;
-            }
-        }
-        if (chdir(baseDirectory.getString()) != 0) {
-            logError(m_log, "Failed to set directory to base directory");
-            logData(m_log, "base_dir", baseDirectory.getString());
-        }
+        enterPageFolder(m_log, folder);
         expandIncludes(*html);
         return buildMessage(*html, out);
     } catch (...) {
-        logError(m_log, "Unexpected exception in MHTML convert file");
-        out.shorten(out.getSize() - outSize);
-        resetContexts();
-        return false;
+        return abandonConversion(*this, out, outSize, "Unexpected exception in MHTML convert file");
     }
 }
 
 void Mhtml::expandIncludes(StringBuffer& html) {
     IncludeExpander expander(*this);
     expander.expand(html, 1);
+}
+
+bool Mhtml::convertDocument(const char* bytes, int size, const char* url, const char* charset,
+                            StringBuffer& out) {
+    url = url != nullptr ? url : "";
+    const size_t length = bytes != nullptr && size > 0 ? static_cast<size_t>(size) : 0;
+    const int outSize = out.getSize();
+    const DirectoryRestorer restorer;
+    try {
+        StringBuffer html;
+        m_pageProblem.clear();
+        if (isWebUrl(url)) {
+            StringBuffer pageUrl;
+            startWebPage(*this, url, pageUrl);
+            appendResponseCharset(charset, m_charset);
+            appendPageText(bytes, length, html);
+            m_pageProblem = nonPageProblem(*this, html);
+            const bool converted = m_pageProblem.empty() && buildMessage(html, out);
+            setLoginOrigin(nullptr);
+            return converted;
+        }
+        startLocalPage(*this, "localhost");
+        logData(m_log, "url", url);
+        appendResponseCharset(charset, m_charset);
+        appendPageText(bytes, length, html);
+        m_pageProblem = nonPageProblem(*this, html);
+        if (!m_pageProblem.empty()) {
+            return false;
+        }
+        StringBuffer folder;
+        baseFolder(url, folder);
+        enterPageFolder(m_log, folder);
+        expandIncludes(html);
+        return buildMessage(html, out);
+    } catch (...) {
+        return abandonConversion(*this, out, outSize,
+                                 "Unexpected exception in MHTML convert document");
+    }
 }

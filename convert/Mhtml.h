@@ -39,6 +39,13 @@ public:
 
     // Entry operations: on success out holds the whole message text.
     bool convertUrl(const char* url, StringBuffer& out);
+    // A page the caller already has, converted as convertUrl converts what it
+    // fetched when url is an http(s) address (charset: the declared one, null
+    // or empty when undeclared); else as convertFile converts a file in the
+    // folder that url names (a folder, a file or a file: URL; none: the
+    // working directory).
+    bool convertDocument(const char* bytes, int size, const char* url, const char* charset,
+                         StringBuffer& out);
     bool convertFile(const char* path, const char* host, StringBuffer& out);
     // Server-side include directives of local files, expanded in place.
     void expandIncludes(StringBuffer& html);

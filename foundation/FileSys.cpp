@@ -89,6 +89,39 @@ bool mayReplace(const std::string& target, mode_t& mode, bool& exists) {
     return true;
 }
 
+// Writes the whole content; size 0 (or no data) writes nothing.
+bool writeContent(const FileHandle& file, const void* data, int size) {
+    if (data == nullptr || size == 0) {
+        return true;
+    }
+    if (size < 0) {
+        errno = EINVAL;
+        return false;
+    }
+    return file.writeFully(data, size);
+}
+
+// A device or a pipe is not replaced, which a file renamed over it would
+// do: the content goes into it.
+bool isSpecialFile(const std::string& target) {
+    struct stat info;
+    return ::stat(target.c_str(), &info) == 0 && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode);
+}
+
+bool writeIntoSpecialFile(const char* path, const std::string& target, const void* data, int size,
+                          DiagnosticLog* log) {
+    FileHandle file(::open(target.c_str(), O_WRONLY | O_CLOEXEC));
+    if (!file.isOpen()) {
+        reportWriteFailure(log, path, errno, "Failed to open/create file for writing");
+        return false;
+    }
+    if (!writeContent(file, data, size) || !file.close()) {
+        reportWriteFailure(log, path, errno, "Failed to write complete file (1)");
+        return false;
+    }
+    return true;
+}
+
 void syncDirectory(const std::string& target) {
     FileHandle directory(::open(directoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (directory.isOpen()) {
@@ -177,6 +210,9 @@ bool FileSys::writeFile(const char* path, const void* data, int size, Diagnostic
     // The old file is replaced only once the new content is safely on disk:
     // it is written to a temporary file beside it, flushed and renamed over.
     const std::string target = replacedFile(path);
+    if (isSpecialFile(target)) {
+        return writeIntoSpecialFile(path, target, data, size, log);
+    }
     mode_t mode = 0;
     bool exists = false;
     std::string tempPath;
@@ -192,15 +228,7 @@ bool FileSys::writeFile(const char* path, const void* data, int size, Diagnostic
         ::fchmod(file.get(), mode);
     }
 
-    bool written = true;
-    if (data != nullptr && size != 0) {
-        if (size < 0) {
-            errno = EINVAL;
-            written = false;
-        } else {
-            written = file.writeFully(data, size);
-        }
-    }
+    bool written = writeContent(file, data, size);
     if (written) {
         written = ::fsync(file.get()) == 0;
     }

@@ -9,7 +9,8 @@ class StringBuffer;
 // more fail as if their size could not be obtained. Failures are reported
 // through the result and, when a log is given, through fixed messages.
 // writeFile never destroys the old file on a failed write: it writes a
-// temporary file beside the target, flushes it and renames it over.
+// temporary file beside the target, flushes it and renames it over. A device
+// or a pipe is written into instead, never replaced.
 class FileSys {
 public:
     virtual ~FileSys() = default;

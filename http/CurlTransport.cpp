@@ -150,6 +150,19 @@ void setLimits(OptionSetter& options, const HttpLimits& limits) {
     options.set(CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(limits.maxBodyBytes));
 }
 
+// The host resolves of every transfer; it outlives them all.
+std::unique_ptr<CurlHeaderList>& hostResolves() {
+    static std::unique_ptr<CurlHeaderList> list;
+    return list;
+}
+
+void applyHostResolves(OptionSetter& options) {
+    const std::unique_ptr<CurlHeaderList>& list = hostResolves();
+    if (list != nullptr) {
+        options.set(CURLOPT_RESOLVE, list->get());
+    }
+}
+
 void setCallbacks(OptionSetter& options, TransferState& state) {
     options.set(CURLOPT_WRITEFUNCTION, &TransferState::onBody);
     options.set(CURLOPT_WRITEDATA, static_cast<void*>(&state));
@@ -183,6 +196,22 @@ std::string reasonPhrase(const char* from, const char* end) {
 }
 
 } // namespace
+
+bool setHostResolves(const std::vector<std::string>& entries) {
+    std::unique_ptr<CurlHeaderList>& current = hostResolves();
+    if (entries.empty()) {
+        current.reset();
+        return true;
+    }
+    auto list = std::make_unique<CurlHeaderList>();
+    for (const std::string& entry : entries) {
+        if (!list->add(entry.c_str())) {
+            return false;
+        }
+    }
+    current = std::move(list);
+    return true;
+}
 
 const char kBrowserAgentLine[] =
     "User-Agent: Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1; Q312461)";
@@ -438,6 +467,7 @@ CURLcode configureTransfer(CURL* easy, const CurlSession& session, const std::st
     setBody(options, plan);
     setTls(options, plan);
     setLimits(options, plan.limits);
+    applyHostResolves(options);
     setCallbacks(options, state);
     return options.result();
 }

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 class DataBuffer;
 
@@ -209,6 +210,12 @@ constexpr long kReadChunk = 8191;
 // header list must outlive the transfer. CURLE_OK when every option took.
 CURLcode configureTransfer(CURL* easy, const CurlSession& session, const std::string& url,
                            const TransferPlan& plan, CurlHeaderList& headers, TransferState& state);
+
+// Fixed addresses for host names, each "HOST:PORT:ADDRESS" as curl takes
+// them, for every transfer that starts from now on (the same list replaces
+// the last one; an empty list ends them). Not thread-safe: set it before
+// any transfer runs. False when the list could not be made.
+bool setHostResolves(const std::vector<std::string>& entries);
 
 // The one extra header line of every GET.
 extern const char kBrowserAgentLine[];

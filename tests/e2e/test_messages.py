@@ -12,6 +12,7 @@ import base64
 import email
 import email.header
 import email.policy
+import json
 import os
 import pty
 import quopri
@@ -36,11 +37,13 @@ def source_path(*parts):
 class Server:
     """tests/http/test_server.py on 127.0.0.1 with a free port."""
 
-    def __init__(self, root, routes=""):
+    def __init__(self, root, routes="", log=""):
         command = [sys.executable, source_path("tests", "http", "test_server.py"),
                    "--port", "0", "--root", root]
         if routes:
             command += ["--routes", routes]
+        if log:
+            command += ["--log", log]
         self.process = subprocess.Popen(command, stdout=subprocess.PIPE)
         ready, _, _ = select.select([self.process.stdout], [], [], 15)
         line = self.process.stdout.readline().decode() if ready else ""
@@ -567,16 +570,24 @@ class LocalPage(MessageChecks):
 
 class CommandLine(unittest.TestCase):
     def test_help_and_version(self):
-        result = run_pagewing("--help")
-        self.assertEqual(result.returncode, 0)
-        self.assertTrue(result.stdout.startswith(b"Usage: pagewing [options] URL-OR-FILE\n"))
-        result = run_pagewing("--version")
-        self.assertEqual((result.returncode, result.stdout), (0, b"pagewing 2.0\n"))
+        for option in ("--help", "-h"):
+            result = run_pagewing(option)
+            self.assertEqual(result.returncode, 0)
+            self.assertTrue(result.stdout.startswith(b"Usage: pagewing [options] URL-OR-FILE\n"))
+            for listed in (b"-o, --output FILE", b"-h, --help", b"-V, --version",
+                           b"--bookmarklet", b"--base URL", b"--timeout SECONDS",
+                           b"--resolve HOST:PORT:ADDRESS", b"  3  the message was written"):
+                self.assertIn(listed, result.stdout)
+        for option in ("--version", "-V"):
+            result = run_pagewing(option)
+            self.assertEqual((result.returncode, result.stdout), (0, b"pagewing 2.0\n"))
 
     def test_usage_errors(self):
         for arguments in (["--no-such-option", "x"], ["a.htm", "b.htm"], ["--subject"],
                           ["--connections", "none", "x"], ["--connections", "0", "x"],
-                          ["-o"], ["--open", "-o", "x.eml", "x.htm"], ["-v"]):
+                          ["-o"], ["--open", "-o", "x.eml", "x.htm"], ["-v"],
+                          ["--timeout", "0", "x"], ["--resolve", "host:80", "x"],
+                          ["--base", "http://127.0.0.1/", "x.htm"]):
             with self.subTest(arguments=arguments):
                 result = run_pagewing(*arguments)
                 self.assertEqual(result.returncode, 2, result.stderr)
@@ -588,7 +599,9 @@ class CommandLine(unittest.TestCase):
             missing = os.path.join(scratch, "missing.htm")
             cases = [
                 ([missing], "Failed to open file (No such file or directory)"),
+                (["nosuchfile.html"], "Failed to open file (No such file or directory)"),
                 (["http://127.0.0.1:1/page.html"], "Failed to load Web page (2)"),
+                (["127.0.0.1:1/page.html"], "http://127.0.0.1:1/page.html: Failed to load"),
             ]
             for arguments, reason in cases:
                 with self.subTest(arguments=arguments):
@@ -602,10 +615,77 @@ class CommandLine(unittest.TestCase):
             page = os.path.join(scratch, "page.htm")
             with open(page, "w") as written:
                 written.write("<title>t</title>")
-            result = run_pagewing("-o", os.path.join(scratch, "no", "such", "dir.eml"), page)
-            self.assertEqual(result.returncode, 1)
-            self.assertEqual(len(result.stderr.decode().splitlines()), 1)
-            self.assertIn(b"cannot write", result.stderr)
+            # Standard output, or a device, that is full: no message was written.
+            for arguments in (["-o", "/dev/full", page], ["-o", "-", page], ["--version"]):
+                with self.subTest(arguments=arguments), open("/dev/full", "wb") as full:
+                    result = subprocess.run([ARGS.pagewing, *arguments], stdout=full,
+                                            stderr=subprocess.PIPE, timeout=TIMEOUT,
+                                            env=clean_environment())
+                    self.assertEqual(result.returncode, 1, result.stderr)
+                    self.assertIn(b"No space left on device", result.stderr)
+                    self.assertTrue(stat.S_ISCHR(os.stat("/dev/full").st_mode))
+
+    def test_pages_from_standard_input_and_host_names(self):
+        with tempfile.TemporaryDirectory() as scratch:
+            root = os.path.join(scratch, "site")
+            os.makedirs(root)
+            with open(os.path.join(root, "page.html"), "w") as page:
+                page.write('<html><body><img src="dot.gif"></body></html>')
+            shutil.copy(source_path("tests", "data", "e2e", "local", "dot.gif"), root)
+            with open(os.path.join(scratch, "http-page.html"), "w") as page:
+                page.write("<title>A file</title>")
+            log = os.path.join(scratch, "requests.jsonl")
+            server = Server(root, log=log)
+            try:
+                self.check_inputs(scratch, root, server, log)
+            finally:
+                server.stop()
+
+    def requests(self, log):
+        if not os.path.exists(log):
+            return []
+        with open(log) as lines:
+            entries = [json.loads(line) for line in lines]
+        os.remove(log)
+        return [(entry["target"], dict(entry["headers"])["Host"]) for entry in entries]
+
+    def check_inputs(self, scratch, root, server, log):
+        page_url = server.url("/page.html")
+        with open(os.path.join(root, "page.html"), "rb") as page:
+            html = page.read()
+        host = "xn--bcher-kva.example:%d" % server.port
+        cases = [
+            # arguments, standard input, working directory: page URL, subject, hosts asked
+            (["-o", "-", server.host + "/page.html"], None, scratch,
+             page_url, "http://" + server.host, [server.host] * 2),
+            (["--base", page_url, "-"], html, scratch, page_url, "http://" + server.host,
+             [server.host]),
+            (["-"], html, root, None, "localhost", []),
+            (["--resolve", "bücher.example:%d:127.0.0.1" % server.port,
+              "bücher.example:%d/page.html" % server.port], None, scratch,
+             "http://%s/page.html" % host, "http://" + host, [host] * 2),
+            (["http-page.html"], None, scratch, None, "A file", []),
+        ]
+        for arguments, stdin, cwd, location, subject, hosts in cases:
+            with self.subTest(arguments=arguments):
+                result = subprocess.run([ARGS.pagewing, *arguments], input=stdin or b"",
+                                        capture_output=True, timeout=TIMEOUT, cwd=cwd,
+                                        env=clean_environment())
+                self.assertEqual(result.returncode, 0, result.stderr)
+                message = read_message(result.stdout)
+                self.assertEqual(subject_text(message), subject)
+                parts = message.get_payload()
+                self.assertEqual(parts[0]["Content-Location"], location)
+                self.assertEqual(len(parts), 1 if subject == "A file" else 2)
+                self.assertEqual([asked for _, asked in self.requests(log)], hosts)
+        # A message that cannot be written is refused before anything is fetched.
+        result = run_pagewing("-o", os.path.join(scratch, "no", "dir.eml"), page_url)
+        self.assertEqual(result.returncode, 1)
+        self.assertEqual(result.stderr.decode().splitlines(),
+                         ["pagewing: cannot write %s: the folder %s does not exist"
+                          % (os.path.join(scratch, "no", "dir.eml"),
+                             os.path.join(scratch, "no"))])
+        self.assertEqual(self.requests(log), [])
 
     def test_open_writes_a_private_file_and_hands_it_to_the_mail_client(self):
         with tempfile.TemporaryDirectory() as scratch:

@@ -305,6 +305,21 @@ TEST(FileSysWrite, AFailedWriteLeavesTheOldFileAndNoTemporaryFile) {
     EXPECT_EQ(namesIn(dir.path()), (std::vector<std::string>{"out.eml"}));
 }
 
+TEST(FileSysWrite, WritesIntoADeviceWithoutReplacingIt) {
+    // A temporary file renamed over a device would take its place.
+    struct Case {
+        const char* device;
+        bool written;
+    };
+    for (const Case& test : {Case{"/dev/zero", true}, Case{"/dev/full", false}}) {
+        SCOPED_TRACE(test.device);
+        RecordingLog log;
+        EXPECT_EQ(FileSys::writeFile(test.device, "message", 7, &log), test.written);
+        EXPECT_EQ(log.has("error: Failed to write complete file (1)"), !test.written);
+        EXPECT_TRUE(fs::is_character_file(test.device));
+    }
+}
+
 TEST(AppendFile, AppendsEveryByteBehindTheContent) {
     TempDir dir;
     const std::string bytes("line\0two\r\n", 10);
