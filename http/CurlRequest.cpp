@@ -64,7 +64,10 @@ CurlRequest::Outcome CurlRequest::finish(CURLcode code) const {
     curl_easy_getinfo(m_easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &facts.expected);
     Outcome outcome = failure(stepOfFailure(code, m_state.connected()), curl_easy_strerror(code),
                               describeTransferFailure(facts));
-    outcome.answered = m_state.answered();
+    // A server that took the connection and then stayed silent would stay
+    // silent on the other way too: it counts as having answered.
+    outcome.answered =
+        m_state.answered() || (code == CURLE_OPERATION_TIMEDOUT && m_state.connected());
     return outcome;
 }
 

@@ -7,7 +7,8 @@
 // person who reads why a page or a picture is missing.
 //
 // Contract: `answered` is set as soon as a server's answer began (a status
-// line arrived), whatever happened after it; then trying again under
+// line arrived), whatever happened after it, and for a server that took the
+// connection and then sent nothing for the stall time; then trying again under
 // another access kind cannot help, because the server has spoken. Without
 // an answer the failure lies on the way there (name lookup, connection,
 // proxy, TLS) and another way may succeed. `problem` is one line in words,

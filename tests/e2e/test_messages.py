@@ -37,9 +37,9 @@ def source_path(*parts):
 class Server:
     """tests/http/test_server.py on 127.0.0.1 with a free port."""
 
-    def __init__(self, root, routes="", log=""):
+    def __init__(self, root, routes="", log="", address="127.0.0.1"):
         command = [sys.executable, source_path("tests", "http", "test_server.py"),
-                   "--port", "0", "--root", root]
+                   "--port", "0", "--root", root, "--address", address]
         if routes:
             command += ["--routes", routes]
         if log:
@@ -52,7 +52,7 @@ class Server:
             self.stop()
             raise RuntimeError("the test server did not start")
         self.port = int(match.group(1))
-        self.host = "127.0.0.1:%d" % self.port
+        self.host = "%s:%d" % (address, self.port)
 
     def url(self, path):
         return "http://%s%s" % (self.host, path)
@@ -462,7 +462,7 @@ class WebSite(MessageChecks):
             if secondary >= 0:
                 os.close(secondary)
         self.assertIn(b"fetching " + self.server.url("/index.html").encode(), seen)
-        self.assertIn(b"5 resources fetched", seen)
+        self.assertIn(b"6 resources fetched", seen)
         self.assertIn(b"3 failed", seen)
         quiet = subprocess.run([ARGS.pagewing, "-q", "-o", os.devnull,
                                 self.server.url("/index.html")], capture_output=True,
@@ -568,6 +568,109 @@ class LocalPage(MessageChecks):
             self.check_local(self.checked(written.read()))
 
 
+class HonestResults(unittest.TestCase):
+    """The login goes only to the page's host, each failure is told in
+    words, and a missing picture is asked for once."""
+
+    PICTURES = 20
+
+    @classmethod
+    def setUpClass(cls):
+        cls.scratch = tempfile.mkdtemp(prefix="pw-e2e-honest-")
+        cls.logs = {name: os.path.join(cls.scratch, name + ".jsonl") for name in ("own", "other")}
+        os.makedirs(os.path.join(cls.scratch, "own"))
+        os.makedirs(os.path.join(cls.scratch, "other"))
+        dot = source_path("tests", "data", "e2e", "local", "dot.gif")
+        for index in range(0, cls.PICTURES, 2):
+            shutil.copy(dot, os.path.join(cls.scratch, "own", "p%d.gif" % index))
+        shutil.copy(dot, os.path.join(cls.scratch, "own", "picture.gif"))
+        shutil.copy(dot, os.path.join(cls.scratch, "other", "away.gif"))
+        cls.other = Server(os.path.join(cls.scratch, "other"), log=cls.logs["other"],
+                           address="127.0.0.2")
+        cls.own = Server(os.path.join(cls.scratch, "own"), log=cls.logs["own"])
+        pictures = "".join('<img src="p%d.gif">' % i for i in range(cls.PICTURES))
+        cls.write("own/login.html", '<title>L</title><img src="picture.gif">'
+                  '<img src="%s">' % cls.other.url("/away.gif"))
+        cls.write("own/half.html", "<title>H</title>" + pictures)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.own.stop()
+        cls.other.stop()
+        shutil.rmtree(cls.scratch, ignore_errors=True)
+
+    @classmethod
+    def write(cls, relative, text):
+        with open(os.path.join(cls.scratch, relative), "w") as page:
+            page.write(text)
+
+    def requests(self, name):
+        """(target, Authorization) of every request the server saw since the last call."""
+        path = self.logs[name]
+        if not os.path.exists(path):
+            return []
+        with open(path) as lines:
+            entries = [json.loads(line) for line in lines]
+        os.remove(path)
+        return [(entry["target"], dict(entry["headers"]).get("Authorization")) for entry in entries]
+
+    def test_the_login_goes_only_to_the_page_host(self):
+        basic = "Basic " + base64.b64encode(b"reader:s3cret").decode()
+        page = self.own.url("/login.html")
+        with_url = page.replace("http://", "http://reader:s3cret@")
+        for arguments, environment in ((["--user", "reader", page], {"PAGEWING_PASSWORD": "s3cret"}),
+                                       ([with_url], {}), (["-v", with_url], {})):
+            with self.subTest(arguments=arguments):
+                self.requests("own"), self.requests("other")
+                result = run_pagewing(*arguments, env=clean_environment(**environment))
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertEqual(sorted(self.requests("own")),
+                                 [("/login.html", basic), ("/picture.gif", basic)])
+                self.assertEqual(self.requests("other"), [("/away.gif", None)])
+                self.assertNotIn(b"s3cret", result.stdout + result.stderr)
+                self.assertEqual(read_message(result.stdout).get_payload()[0]["Content-Location"],
+                                 page)
+        failed = run_pagewing(with_url.replace("/login.html", "/none.html"))
+        self.assertEqual(failed.stderr.decode(), "pagewing: cannot convert %s: the server "
+                         "answered 404 Not Found\n" % self.own.url("/none.html"))
+
+    def test_a_missing_picture_is_asked_for_once(self):
+        missing = self.PICTURES // 2
+        for connections in ("1", "16"):
+            with self.subTest(connections=connections):
+                self.requests("own")
+                result = run_pagewing("--connections", connections, self.own.url("/half.html"))
+                self.assertEqual(result.returncode, INCOMPLETE, result.stderr)
+                self.assertEqual(result.stderr.decode(),
+                                 "pagewing: %d of %d resources could not be embedded (run with "
+                                 "-v to list them)\n" % (missing, self.PICTURES))
+                asked = [target for target, _ in self.requests("own")]
+                self.assertEqual(len(asked), self.PICTURES + 1)
+                self.assertEqual(len(set(asked)), self.PICTURES + 1)
+
+    def test_pages_that_fail_say_why(self):
+        """A body cut short, a picture as the page, a page that hangs."""
+        cases = [
+            (["/_/r?type=text/html&body_size=5000&close_after=100"],
+             "the connection to 127.0.0.1 closed before the whole answer arrived "
+             "(100 of 5000 bytes)"),
+            (["/_/r?type=text/html&length=chunked&body_size=5000&close_after=100"],
+             "the connection to 127.0.0.1 closed before the whole answer arrived"),
+            (["/picture.gif"], "not an HTML page (GIF image)"),
+            (["/_/r?type=text/html&stall_after=0&stall_ms=8000&body=x", "--timeout", "1"],
+             "no answer from 127.0.0.1 for 1 s"),
+        ]
+        for (path, *options), reason in cases:
+            with self.subTest(path=path):
+                self.requests("own")
+                result = run_pagewing(*options, self.own.url(path))
+                self.assertEqual(result.returncode, 1)
+                self.assertEqual(result.stdout, b"")
+                self.assertEqual(result.stderr.decode(), "pagewing: cannot convert %s: %s\n"
+                                 % (self.own.url(path), reason))
+                self.assertEqual(len(self.requests("own")), 1)
+
+
 class CommandLine(unittest.TestCase):
     def test_help_and_version(self):
         for option in ("--help", "-h"):
@@ -600,8 +703,10 @@ class CommandLine(unittest.TestCase):
             cases = [
                 ([missing], "Failed to open file (No such file or directory)"),
                 (["nosuchfile.html"], "Failed to open file (No such file or directory)"),
-                (["http://127.0.0.1:1/page.html"], "Failed to load Web page (2)"),
-                (["127.0.0.1:1/page.html"], "http://127.0.0.1:1/page.html: Failed to load"),
+                (["http://127.0.0.1:1/page.html"],
+                 "could not connect to 127.0.0.1 port 1: connection refused"),
+                (["127.0.0.1:1/page.html"], "http://127.0.0.1:1/page.html: could not connect"),
+                (["/bin/ls"], "/bin/ls: not an HTML page (ELF executable)"),
             ]
             for arguments, reason in cases:
                 with self.subTest(arguments=arguments):

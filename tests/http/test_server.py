@@ -81,7 +81,7 @@ class Server(http.server.ThreadingHTTPServer):
         if options.cert:
             self.tls_context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
             self.tls_context.load_cert_chain(options.cert, options.key)
-        super().__init__(("127.0.0.1", options.port), Handler)
+        super().__init__((options.address, options.port), Handler)
 
     def get_request(self):
         connection, address = self.socket.accept()
@@ -223,7 +223,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def own_origin(self):
         scheme = "https" if self.server.tls_context is not None else "http"
-        return "%s://127.0.0.1:%d" % (scheme, self.server.server_address[1])
+        return "%s://%s:%d" % (scheme, self.server.server_address[0],
+                               self.server.server_address[1])
 
     def respond(self, script, request_body):
         delay = self.server.options.delay_ms + int(script.get("delay_ms", 0))
@@ -389,6 +390,8 @@ def generated_body(size):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--port", type=int, default=0)
+    # Another loopback address plays another host; nothing else is served.
+    parser.add_argument("--address", default="127.0.0.1")
     parser.add_argument("--root", default="")
     parser.add_argument("--routes", default="")
     parser.add_argument("--cert", default="")
@@ -396,6 +399,8 @@ def main():
     parser.add_argument("--delay-ms", type=int, default=0)
     parser.add_argument("--log", default="")
     options = parser.parse_args()
+    if not options.address.startswith("127."):
+        parser.error("only loopback addresses are served")
 
     server = Server(options)
     print("PORT %d" % server.server_address[1], flush=True)
