@@ -467,7 +467,9 @@ class WebSite(MessageChecks):
         quiet = subprocess.run([ARGS.pagewing, "-q", "-o", os.devnull,
                                 self.server.url("/index.html")], capture_output=True,
                                timeout=TIMEOUT, env=clean_environment())
-        self.assertEqual(quiet.stderr, b"")
+        # Quiet draws no progress line; what is missing is still told.
+        self.assertRegex(quiet.stderr, rb"\Apagewing: 3 of 9 resources could not be embedded")
+        self.assertEqual(quiet.stderr.count(b"\n"), 1)
 
 
 class LocalPage(MessageChecks):

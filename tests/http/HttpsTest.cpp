@@ -103,6 +103,10 @@ TEST_F(HttpsTest, AnUnknownAuthorityIsRefused) {
                             StartsWith("error: ")));
     EXPECT_EQ(out.getSize(), 0u);
     EXPECT_TRUE(s_secure->requests().empty());
+    // No server answered: another way to it might still verify.
+    EXPECT_EQ(m_client.outcome.problem,
+              "the certificate of 127.0.0.1 could not be verified (use --insecure to accept it)");
+    EXPECT_FALSE(m_client.outcome.answered);
 }
 
 TEST_F(HttpsTest, AWrongHostNameIsRefused) {
