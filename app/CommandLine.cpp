@@ -71,6 +71,10 @@ constexpr const char* kUsageText =
     "      --user NAME        log in to the web server as NAME; the password is\n"
     "                         taken from the environment variable PAGEWING_PASSWORD\n"
     "      --insecure         accept TLS certificates that cannot be verified\n"
+    "      --cookies FILE     send the cookies of FILE, a Netscape cookies.txt\n"
+    "                         (as curl -c and wget --save-cookies write it);\n"
+    "                         cookies that the page's answers set are always sent\n"
+    "                         with the requests that follow\n"
     "      --connections N    downloads at once (default 16)\n"
     "      --timeout SECONDS  give up a connection not made within SECONDS, and a\n"
     "                         download that receives nothing for SECONDS\n"
@@ -113,6 +117,7 @@ enum LongOnly {
     kOptTimeout,
     kOptResolve,
     kOptBookmarklet,
+    kOptCookies,
 };
 
 const option kLongOptions[] = {
@@ -137,6 +142,7 @@ const option kLongOptions[] = {
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
     {"bookmarklet", no_argument, nullptr, kOptBookmarklet},
+    {"cookies", required_argument, nullptr, kOptCookies},
     {"output", required_argument, nullptr, 'o'},
     {nullptr, 0, nullptr, 0},
 };
@@ -165,6 +171,7 @@ struct Options {
     std::string base;
     bool haveBase = false;
     std::vector<std::string> resolves;
+    std::string cookies;
     std::vector<std::string> styleSheets;
     std::vector<std::string> excludes;
     std::string input;
@@ -285,6 +292,9 @@ bool applyOption(int code, const char* argument, Options& options, std::string& 
     case kOptBookmarklet:
         options.bookmarklet = true;
         break;
+    case kOptCookies:
+        options.cookies = argument;
+        break;
     default:
         problem = "unknown option";
         return false;
@@ -368,6 +378,7 @@ void configure(Mhtml& converter, const Options& options) {
         converter.m_httpPassword.setString(std::getenv(kPasswordVariable));
     }
     converter.m_ignoreCertErrors = options.insecure;
+    converter.m_cookieFile.setString(options.cookies.c_str());
     if (options.connections > 0) {
         converter.m_maxConnections = options.connections;
     }

@@ -12,6 +12,7 @@
 #include "foundation/DiagnosticLog.h"
 #include "foundation/FileSys.h"
 #include "foundation/FileUrl.h"
+#include "http/CookieJar.h"
 #include "http/CurlTransport.h"
 #include "http/HttpDownload.h"
 #include "http/VantrelHTTP.h"
@@ -422,7 +423,12 @@ bool Mhtml::convertUrl(const char* url, StringBuffer& out) {
     StringBuffer savedDirectory;
     FileSys::getCurrentDirectory(savedDirectory);
     m_pageProblem.clear();
+    CookieJar cookies;
+    const CookieJarScope usingCookies(&cookies);
     try {
+        if (!openCookies(cookies)) {
+            return false;
+        }
         const bool loaded = loadPage(*this, url != nullptr ? url : "", out, m_pageProblem);
         setLoginOrigin(nullptr);
         return loaded;
@@ -439,9 +445,14 @@ bool Mhtml::convertFile(const char* path, const char* host, StringBuffer& out) {
     path = path != nullptr ? path : "";
     const int outSize = out.getSize();
     const DirectoryRestorer restorer;
+    CookieJar cookies;
+    const CookieJarScope usingCookies(&cookies);
     try {
         startLocalPage(*this, host);
         m_pageProblem.clear();
+        if (!openCookies(cookies)) {
+            return false;
+        }
         logData(m_log, "filename", path);
         StringBuffer file;
         localPath(path, file);
@@ -467,6 +478,19 @@ bool Mhtml::convertFile(const char* path, const char* host, StringBuffer& out) {
     }
 }
 
+// The cookies the user gave go into the conversion's jar; a file that
+// cannot be read fails the conversion, as the user asked for it.
+bool Mhtml::openCookies(CookieJar& jar) {
+    if (m_cookieFile.getSize() == 0) {
+        return true;
+    }
+    if (jar.loadFile(m_cookieFile.getString(), m_pageProblem)) {
+        return true;
+    }
+    logError(m_log, "Failed to read cookies");
+    return false;
+}
+
 void Mhtml::expandIncludes(StringBuffer& html) {
     IncludeExpander expander(*this);
     expander.expand(html, 1);
@@ -478,9 +502,14 @@ bool Mhtml::convertDocument(const char* bytes, int size, const char* url, const 
     const size_t length = bytes != nullptr && size > 0 ? static_cast<size_t>(size) : 0;
     const int outSize = out.getSize();
     const DirectoryRestorer restorer;
+    CookieJar cookies;
+    const CookieJarScope usingCookies(&cookies);
     try {
         StringBuffer html;
         m_pageProblem.clear();
+        if (!openCookies(cookies)) {
+            return false;
+        }
         if (isWebUrl(url)) {
             StringBuffer pageUrl;
             startWebPage(*this, url, pageUrl);

@@ -22,6 +22,7 @@ class MimeMessage2;
 class ReferencedIds;
 class ResourcePrefetch;
 class ResourceProgress;
+class CookieJar;
 struct FetchOutcome;
 
 // The page converter: one object turns one page (a URL or a local HTML file)
@@ -178,6 +179,10 @@ public:
     // what the passes above alone make.
     bool m_completePage = false;
 
+    // A Netscape cookies.txt whose cookies every request of a conversion
+    // sends (with those that the answers set); empty for none.
+    StringBuffer m_cookieFile;
+
     // Why the page itself could not be converted, in words ("the server
     // answered 404 Not Found", "not an HTML page (PNG image)"); empty when
     // the conversion succeeded or the reason is only in the log.
@@ -205,6 +210,7 @@ private:
     bool reportFetch(const char* url, const DataBuffer& data, const char* problem);
     bool refusedAsNoPage(const unsigned char* bytes, size_t count);
     bool sendsLoginTo(const char* url) const;
+    bool openCookies(CookieJar& jar);
     ResourceProgress* progress() const;
     DiagnosticLog* cleanTagLog() const;
     // onlyWith: when given, tags whose text lacks it are kept as found.

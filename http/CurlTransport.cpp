@@ -1,6 +1,7 @@
 #include "http/CurlTransport.h"
 
 #include "foundation/DataBuffer.h"
+#include "http/CookieJar.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -459,7 +460,15 @@ CURLcode configureTransfer(CURL* easy, const CurlSession& session, const std::st
     options.set(CURLOPT_PROTOCOLS_STR, "http,https");
     options.set(CURLOPT_FOLLOWLOCATION, 0L);
     options.set(CURLOPT_NOSIGNAL, 1L);
-    options.set(CURLOPT_SHARE, session.share());
+    // The conversion's cookie jar, when one is in use, also holds what the
+    // session would share; an empty file name turns the cookie engine on.
+    const CookieJar* jar = CookieJarScope::current();
+    if (jar != nullptr && jar->share() != nullptr) {
+        options.set(CURLOPT_SHARE, jar->share());
+        options.set(CURLOPT_COOKIEFILE, "");
+    } else {
+        options.set(CURLOPT_SHARE, session.share());
+    }
     options.set(CURLOPT_BUFFERSIZE, kReadChunk);
     setAccessKind(options, session);
     setHeaders(options, plan, headers);

@@ -673,6 +673,77 @@ class HonestResults(unittest.TestCase):
                 self.assertEqual(len(self.requests("own")), 1)
 
 
+class Cookies(unittest.TestCase):
+    """One cookie store for every request of a conversion, filled by the
+    page's answers and by a cookies.txt the user gives."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.scratch = tempfile.mkdtemp(prefix="pw-e2e-cookies-")
+        root = os.path.join(cls.scratch, "site")
+        os.makedirs(root)
+        shutil.copy(source_path("tests", "data", "e2e", "local", "dot.gif"), root)
+        with open(os.path.join(root, "page.html"), "w") as page:
+            page.write('<title>Member</title><p>only for members</p><img src="/member.gif">')
+        routes = {
+            "/login": {"header": ["Set-Cookie: kept=yes; Path=/; Max-Age=3600",
+                                  "Set-Cookie: hidden=yes; Path=/; HttpOnly; Max-Age=3600"],
+                       "body": "welcome"},
+            "/welcome.html": {"file": "/page.html", "type": "text/html",
+                              "header": "Set-Cookie: visit=1; Path=/"},
+            "/member.gif": {"file": "/dot.gif", "need_cookie": "visit=1"},
+            "/private.html": {"file": "/page.html", "type": "text/html",
+                              "need_cookie": "hidden=yes"},
+            "/private.gif": {"file": "/dot.gif", "need_cookie": "kept=yes"},
+        }
+        with open(os.path.join(cls.scratch, "routes.json"), "w") as written:
+            json.dump(routes, written)
+        cls.server = Server(root, os.path.join(cls.scratch, "routes.json"))
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.stop()
+        shutil.rmtree(cls.scratch, ignore_errors=True)
+
+    def test_a_cookie_the_page_sets_reaches_its_pictures(self):
+        for connections in ("1", "16"):
+            with self.subTest(connections=connections):
+                result = run_pagewing("--connections", connections,
+                                      self.server.url("/welcome.html"))
+                assert_written(self, result)
+                self.assertEqual(len(read_message(result.stdout).get_payload()), 2)
+
+    def test_cookies_from_a_file_another_tool_wrote(self):
+        jar = os.path.join(self.scratch, "cookies.txt")
+        subprocess.run(["curl", "--silent", "--noproxy", "*", "-c", jar,
+                        self.server.url("/login")], check=True, timeout=TIMEOUT,
+                       capture_output=True)
+        with open(jar) as written:
+            self.assertIn("#HttpOnly_", written.read())
+        page = self.server.url("/private.html")
+        result = run_pagewing("--cookies", jar, page)
+        assert_written(self, result)
+        self.assertIn(b"only for members",
+                      read_message(result.stdout).get_payload()[0].get_payload(decode=True))
+        self.assertEqual(run_pagewing(page).returncode, 1)
+
+    def test_a_cookie_file_that_cannot_be_read(self):
+        missing = os.path.join(self.scratch, "none.txt")
+        garbage = os.path.join(self.scratch, "garbage.txt")
+        with open(garbage, "wb") as written:
+            written.write(b"\x00\xff not cookies\n")
+        page = self.server.url("/welcome.html")
+        for path, reason in ((missing, "cannot read the cookies in %s: No such file or "
+                                       "directory" % missing),
+                             (garbage, "no cookies in %s (it is not a Netscape cookies.txt "
+                                       "file)" % garbage)):
+            with self.subTest(path=path):
+                result = run_pagewing("--cookies", path, page)
+                self.assertEqual(result.returncode, 1)
+                self.assertEqual(result.stderr.decode(),
+                                 "pagewing: cannot convert %s: %s\n" % (page, reason))
+
+
 class CommandLine(unittest.TestCase):
     def test_help_and_version(self):
         for option in ("--help", "-h"):

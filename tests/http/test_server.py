@@ -18,6 +18,7 @@ script is a set of keys, taken either from the query of a request to
   echo=1              the body is the request as received
   redirect=URL        a Location header
   auth=USER:PASS      demand basic authentication (401 otherwise)
+  need_cookie=N=V     answer 403 unless the request's Cookie header holds N=V
   proxied=only|never  answer 403 unless (or when) the request came through a
                       proxy, told by its Via header
   delay_ms=N          wait before answering
@@ -257,6 +258,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
         if not self.authorized(script):
             return 401, [("WWW-Authenticate", 'Basic realm="test"')], b"authorization needed"
+        if "need_cookie" in script and not self.has_cookie(script["need_cookie"]):
+            return 403, [("Content-Type", "text/plain")], b"a cookie is needed"
         proxied = "Via" in self.headers
         rule = script.get("proxied")
         if (rule == "only" and not proxied) or (rule == "never" and proxied):
@@ -280,6 +283,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
         else:
             body = b""
         return status, headers, body
+
+    def has_cookie(self, wanted):
+        sent = self.headers.get("Cookie", "")
+        return wanted in [pair.strip() for pair in sent.split(";")]
 
     def authorized(self, script):
         if "auth" not in script:
