@@ -481,6 +481,7 @@ bool Mhtml::convertFile(const char* path, const char* host, StringBuffer& out) {
 // The cookies the user gave go into the conversion's jar; a file that
 // cannot be read fails the conversion, as the user asked for it.
 bool Mhtml::openCookies(CookieJar& jar) {
+    jar.addLines(m_cookieLines);
     if (m_cookieFile.getSize() == 0) {
         return true;
     }

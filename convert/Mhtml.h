@@ -182,6 +182,8 @@ public:
     // A Netscape cookies.txt whose cookies every request of a conversion
     // sends (with those that the answers set); empty for none.
     StringBuffer m_cookieFile;
+    // Cookies in the lines of such a file, as the browser readers give them.
+    std::vector<std::string> m_cookieLines;
 
     // Why the page itself could not be converted, in words ("the server
     // answered 404 Not Found", "not an HTML page (PNG image)"); empty when

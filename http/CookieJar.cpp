@@ -82,6 +82,23 @@ bool CookieJar::loadFile(const std::string& path, std::string& problem) {
     return true;
 }
 
+int CookieJar::addLines(const std::vector<std::string>& lines) {
+    CurlEasy adder;
+    if (m_share == nullptr || !adder ||
+        curl_easy_setopt(adder.get(), CURLOPT_SHARE, m_share) != CURLE_OK ||
+        curl_easy_setopt(adder.get(), CURLOPT_COOKIEFILE, "") != CURLE_OK) {
+        return 0;
+    }
+    int added = 0;
+    for (const std::string& line : lines) {
+        if (line.find('\n') == std::string::npos && isCookieLine(line.c_str()) &&
+            curl_easy_setopt(adder.get(), CURLOPT_COOKIELIST, line.c_str()) == CURLE_OK) {
+            ++added;
+        }
+    }
+    return added;
+}
+
 CookieJarScope::CookieJarScope(CookieJar* jar) : m_previous(t_current) {
     t_current = jar;
 }

@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <string>
+#include <vector>
 
 // The cookies of one conversion. While a jar is in use on a thread, every
 // transfer made there (the page, its resources, frames, sheets, the
@@ -20,6 +21,12 @@ public:
     // included). False with the reason in words when it cannot be read or
     // holds no cookie line.
     bool loadFile(const std::string& path, std::string& problem);
+
+    // Adds cookies given as Netscape cookies.txt lines (seven fields
+    // separated by tabs; "#HttpOnly_" in front of the domain for an
+    // HttpOnly cookie), as the browser readers make them. Returns how many
+    // were taken; other lines are passed over.
+    int addLines(const std::vector<std::string>& lines);
 
     // Shares host names, TLS sessions and cookies; null when libcurl could
     // not make the share, and transfers then go without cookies.
