@@ -1,6 +1,6 @@
 #include "app/BrowserSessions.h"
 
-#include "app/FirefoxSession.h"
+#include "app/FirefoxProfiles.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -47,20 +47,17 @@ std::string currentEntryUrl(const nlohmann::json& tab) {
     return url->get<std::string>();
 }
 
-std::string trimmed(const std::string& text) {
-    const size_t start = text.find_first_not_of(" \t\r");
-    if (start == std::string::npos) {
-        return {};
-    }
-    const size_t end = text.find_last_not_of(" \t\r");
-    return text.substr(start, end - start + 1);
-}
-
 } // namespace
 
 bool decodeMozLz4(const std::string& bytes, std::string& decoded) {
+    std::string problem;
+    return decodeMozLz4(bytes, decoded, problem);
+}
+
+bool decodeMozLz4(const std::string& bytes, std::string& decoded, std::string& problem) {
     decoded.clear();
     if (bytes.size() < kHeaderSize || std::memcmp(bytes.data(), kMozLz4Magic, 8) != 0) {
+        problem = "not a mozLz40 file";
         return false;
     }
     const auto* sizeBytes = reinterpret_cast<const unsigned char*>(bytes.data() + 8);
@@ -69,6 +66,8 @@ bool decodeMozLz4(const std::string& bytes, std::string& decoded) {
     const size_t blockSize = bytes.size() - kHeaderSize;
     if (size > kMaxDecodedSize || size > blockSize * kMaxLz4Ratio + 16 ||
         blockSize > static_cast<size_t>(INT32_MAX)) {
+        problem = "its header announces " + std::to_string(size) + " bytes, more than its " +
+                  std::to_string(blockSize) + " bytes can hold";
         return false;
     }
     decoded.resize(size);
@@ -76,6 +75,8 @@ bool decodeMozLz4(const std::string& bytes, std::string& decoded) {
                                              static_cast<int>(blockSize), static_cast<int>(size));
     if (produced < 0 || static_cast<uint32_t>(produced) != size) {
         decoded.clear();
+        problem = "its LZ4 block is damaged or does not make the " + std::to_string(size) +
+                  " bytes its header announces";
         return false;
     }
     return true;
@@ -115,53 +116,4 @@ std::vector<std::string> firefoxSessionFileUrls(const std::string& bytes) {
         return {};
     }
     return firefoxSessionUrls(json);
-}
-
-std::vector<std::string> firefoxProfileDirectories(const std::string& baseDir,
-                                                   const std::string& profilesIni) {
-    struct Section {
-        std::string path;
-        bool relative = true;
-    };
-    std::vector<Section> sections;
-    bool inProfile = false;
-    size_t lineStart = 0;
-    while (lineStart < profilesIni.size()) {
-        size_t lineEnd = profilesIni.find('\n', lineStart);
-        if (lineEnd == std::string::npos) {
-            lineEnd = profilesIni.size();
-        }
-        const std::string line = trimmed(profilesIni.substr(lineStart, lineEnd - lineStart));
-        lineStart = lineEnd + 1;
-        if (!line.empty() && line.front() == '[') {
-            inProfile = line.rfind("[Profile", 0) == 0 && line.back() == ']';
-            if (inProfile) {
-                sections.emplace_back();
-            }
-            continue;
-        }
-        const size_t equals = line.find('=');
-        if (!inProfile || equals == std::string::npos) {
-            continue;
-        }
-        const std::string key = trimmed(line.substr(0, equals));
-        const std::string value = trimmed(line.substr(equals + 1));
-        if (key == "Path") {
-            sections.back().path = value;
-        } else if (key == "IsRelative") {
-            sections.back().relative = value != "0";
-        }
-    }
-    std::vector<std::string> directories;
-    for (const Section& section : sections) {
-        if (section.path.empty()) {
-            continue;
-        }
-        if (section.relative || section.path.front() != '/') {
-            directories.push_back(baseDir + "/" + section.path);
-        } else {
-            directories.push_back(section.path);
-        }
-    }
-    return directories;
 }

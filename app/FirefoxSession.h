@@ -10,6 +10,8 @@
 // little-endian number, then one LZ4 block. False when the bytes are not
 // such a file or the block does not decode to exactly that size.
 bool decodeMozLz4(const std::string& bytes, std::string& decoded);
+// The same, with what is wrong in words ("not a mozLz40 file", ...).
+bool decodeMozLz4(const std::string& bytes, std::string& decoded, std::string& problem);
 
 // The URL of the current entry (entries[index - 1]) of every tab of every
 // window of a session document, in window and tab order. Tabs without a
@@ -18,9 +20,3 @@ std::vector<std::string> firefoxSessionUrls(const std::string& json);
 
 // decodeMozLz4 followed by firefoxSessionUrls.
 std::vector<std::string> firefoxSessionFileUrls(const std::string& bytes);
-
-// The profile directories that a profiles.ini names, in file order:
-// "Path" of every [Profile...] section, below baseDir when "IsRelative" is
-// not 0. baseDir has no trailing "/".
-std::vector<std::string> firefoxProfileDirectories(const std::string& baseDir,
-                                                   const std::string& profilesIni);

@@ -3,6 +3,7 @@
 // into a session file reads the same as the document itself.
 
 #include "FuzzInput.h"
+#include "app/FirefoxProfiles.h"
 #include "app/FirefoxSession.h"
 
 #include <lz4.h>

@@ -1,6 +1,7 @@
 #include "app/ActiveBrowsers.h"
 #include "app/BrowserSessions.h"
 #include "app/ChromiumSession.h"
+#include "app/FirefoxProfiles.h"
 #include "app/FirefoxSession.h"
 
 #include "support/TempDir.h"
