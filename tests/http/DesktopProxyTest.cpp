@@ -54,16 +54,19 @@ struct CountingLookup {
 TEST(DesktopProxyTest, AConversionAsksOncePerSchemeHostAndPort) {
     std::vector<std::string> asked;
     DesktopProxyCache cache{CountingLookup{&asked}};
-    const UrlOrigin origins[] = {
-        {"http", "example.test", 80},   {"HTTP", "Example.TEST", 80},
-        {"http", "example.test", 80},   {"http", "example.test", 8080},
-        {"https", "example.test", 443}, {"http", "refused.test", 80},
-        {"http", "refused.test", 80},
+    struct Case {
+        UrlOrigin origin;
+        bool answered;
     };
-    const bool answered[] = {true, true, true, true, true, false, false};
-    for (size_t i = 0; i < std::size(origins); ++i) {
+    const Case cases[] = {
+        {{"http", "example.test", 80}, true},   {{"HTTP", "Example.TEST", 80}, true},
+        {{"http", "example.test", 80}, true},   {{"http", "example.test", 8080}, true},
+        {{"https", "example.test", 443}, true}, {{"http", "refused.test", 80}, false},
+        {{"http", "refused.test", 80}, false},
+    };
+    for (const Case& c : cases) {
         std::string proxy;
-        EXPECT_EQ(cache.proxyFor(origins[i], proxy), answered[i]) << i;
+        EXPECT_EQ(cache.proxyFor(c.origin, proxy), c.answered) << c.origin.host;
     }
     EXPECT_EQ(asked,
               (std::vector<std::string>{"http://example.test:80/", "http://example.test:8080/",
