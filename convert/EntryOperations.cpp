@@ -14,6 +14,7 @@
 #include "foundation/FileUrl.h"
 #include "http/CookieJar.h"
 #include "http/CurlTransport.h"
+#include "http/DesktopProxy.h"
 #include "http/HttpDownload.h"
 #include "http/VantrelHTTP.h"
 #include "http/VantrelHttpImpl.h"
@@ -425,6 +426,8 @@ bool Mhtml::convertUrl(const char* url, StringBuffer& out) {
     m_pageProblem.clear();
     CookieJar cookies;
     const CookieJarScope usingCookies(&cookies);
+    DesktopProxyCache proxies;
+    const DesktopProxyScope usingProxies(&proxies);
     try {
         if (!openCookies(cookies)) {
             return false;
@@ -447,6 +450,8 @@ bool Mhtml::convertFile(const char* path, const char* host, StringBuffer& out) {
     const DirectoryRestorer restorer;
     CookieJar cookies;
     const CookieJarScope usingCookies(&cookies);
+    DesktopProxyCache proxies;
+    const DesktopProxyScope usingProxies(&proxies);
     try {
         startLocalPage(*this, host);
         m_pageProblem.clear();
@@ -505,6 +510,8 @@ bool Mhtml::convertDocument(const char* bytes, int size, const char* url, const 
     const DirectoryRestorer restorer;
     CookieJar cookies;
     const CookieJarScope usingCookies(&cookies);
+    DesktopProxyCache proxies;
+    const DesktopProxyScope usingProxies(&proxies);
     try {
         StringBuffer html;
         m_pageProblem.clear();

@@ -2,6 +2,7 @@
 
 #include "foundation/DataBuffer.h"
 #include "http/CookieJar.h"
+#include "http/DesktopProxy.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -73,10 +74,22 @@ private:
     CURLcode m_result = CURLE_OK;
 };
 
-void setAccessKind(OptionSetter& options, const CurlSession& session) {
+// The desktop's answer is whole: its own bypass list has been applied, and
+// the environment's no_proxy would only confuse it.
+void setPreconfiguredProxy(OptionSetter& options, const std::string& url) {
+    const SplitUrl split = splitUrl(url.data(), url.size());
+    std::string proxy;
+    if (split.ok && desktopProxyFor(split.origin, proxy)) {
+        options.set(CURLOPT_PROXY, proxy.c_str());
+        options.set(CURLOPT_NOPROXY, "");
+    }
+    // Otherwise libcurl reads http_proxy, https_proxy and no_proxy itself.
+}
+
+void setAccessKind(OptionSetter& options, const CurlSession& session, const std::string& url) {
     switch (session.kind()) {
     case AccessKind::Preconfigured:
-        // libcurl reads http_proxy, https_proxy and no_proxy itself.
+        setPreconfiguredProxy(options, url);
         break;
     case AccessKind::Direct:
         // An empty proxy switches the environment's proxy off.
@@ -470,7 +483,7 @@ CURLcode configureTransfer(CURL* easy, const CurlSession& session, const std::st
         options.set(CURLOPT_SHARE, session.share());
     }
     options.set(CURLOPT_BUFFERSIZE, kReadChunk);
-    setAccessKind(options, session);
+    setAccessKind(options, session, url);
     setHeaders(options, plan, headers);
     setCredentials(options, plan);
     setBody(options, plan);

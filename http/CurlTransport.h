@@ -19,7 +19,7 @@ class DataBuffer;
 
 // How a client reaches the web; fixed for the life of a client.
 enum class AccessKind {
-    Preconfigured, // the proxy settings of the environment (http_proxy, https_proxy, no_proxy)
+    Preconfigured, // the environment's proxy (http_proxy, ...), else the desktop's settings
     Direct,        // no proxy at all, whatever the environment says
     NamedProxy,    // the one proxy given by the caller
 };

@@ -19,6 +19,7 @@ import quopri
 import re
 import select
 import shutil
+import socket
 import stat
 import subprocess
 import sys
@@ -742,6 +743,120 @@ class Cookies(unittest.TestCase):
                 self.assertEqual(result.returncode, 1)
                 self.assertEqual(result.stderr.decode(),
                                  "pagewing: cannot convert %s: %s\n" % (page, reason))
+
+
+
+def free_port():
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+class TinyProxy:
+    """Debian's tinyproxy on 127.0.0.1 with a free port; it marks what it
+    carries with a Via header."""
+
+    def __init__(self, folder):
+        self.port = free_port()
+        config = os.path.join(folder, "tinyproxy.conf")
+        with open(config, "w") as written:
+            written.write("Port %d\nListen 127.0.0.1\nTimeout 30\nAllow 127.0.0.1\n"
+                          "LogLevel Error\nLogFile \"%s\"\n"
+                          % (self.port, os.path.join(folder, "tinyproxy.log")))
+        self.process = subprocess.Popen(["tinyproxy", "-d", "-c", config],
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        deadline = time.monotonic() + 10
+        while time.monotonic() < deadline:
+            try:
+                socket.create_connection(("127.0.0.1", self.port), timeout=1).close()
+                return
+            except OSError:
+                time.sleep(0.05)
+        self.stop()
+        raise RuntimeError("tinyproxy did not start")
+
+    def stop(self):
+        self.process.terminate()
+        self.process.wait(timeout=10)
+
+
+class DesktopProxy(unittest.TestCase):
+    """Without a proxy in the environment, the desktop's proxy settings (here
+    GNOME's, kept by GSettings in a key file) decide for each host: the page
+    on 127.0.0.1 must come directly, its picture on localhost through the
+    proxy."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.scratch = tempfile.mkdtemp(prefix="pw-e2e-desktop-proxy-")
+        root = os.path.join(cls.scratch, "site")
+        os.makedirs(root)
+        shutil.copy(source_path("tests", "data", "e2e", "local", "dot.gif"), root)
+        routes = os.path.join(cls.scratch, "routes.json")
+        with open(routes, "w") as written:
+            json.dump({"/page.html": {"file": "/page.html", "type": "text/html",
+                                      "proxied": "never"},
+                       "/dot.gif": {"file": "/dot.gif", "proxied": "only"}}, written)
+        cls.server = Server(root, routes)
+        with open(os.path.join(root, "page.html"), "w") as page:
+            page.write('<title>Mixed</title><img src="http://localhost:%d/dot.gif">'
+                       % cls.server.port)
+        try:
+            cls.proxy = TinyProxy(cls.scratch)
+        except RuntimeError:
+            cls.server.stop()
+            raise
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.proxy.stop()
+        cls.server.stop()
+        shutil.rmtree(cls.scratch, ignore_errors=True)
+
+    def desktop(self, name, settings, **extra):
+        """The environment of a GNOME session whose proxy settings are the
+        given key file groups."""
+        folder = os.path.join(self.scratch, name)
+        os.makedirs(os.path.join(folder, "glib-2.0", "settings"), exist_ok=True)
+        with open(os.path.join(folder, "glib-2.0", "settings", "keyfile"), "w") as written:
+            written.write(settings)
+        return clean_environment(GSETTINGS_BACKEND="keyfile", XDG_CONFIG_HOME=folder,
+                                 XDG_CURRENT_DESKTOP="GNOME", **extra)
+
+    def assert_page_and_picture(self, result):
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(len(read_message(result.stdout).get_payload()), 2)
+
+    def test_manual_settings_and_their_ignored_hosts(self):
+        env = self.desktop("manual", "[system/proxy]\nmode='manual'\n"
+                           "ignore-hosts=['127.0.0.0/8']\n"
+                           "[system/proxy/http]\nhost='127.0.0.1'\nport=%d\n" % self.proxy.port,
+                           # Only a proxy in the environment comes before the desktop.
+                           no_proxy="localhost")
+        self.assert_page_and_picture(run_pagewing(self.server.url("/page.html"), env=env))
+
+    def test_a_pac_file(self):
+        pac = os.path.join(self.scratch, "proxy.pac")
+        with open(pac, "w") as written:
+            written.write('function FindProxyForURL(url, host) {\n'
+                          '  return host == "localhost" ? "PROXY 127.0.0.1:%d" : "DIRECT";\n}\n'
+                          % self.proxy.port)
+        # Without its own list, GNOME's would keep localhost from the PAC file.
+        env = self.desktop("pac", "[system/proxy]\nmode='auto'\nignore-hosts=[]\n"
+                           "autoconfig-url='file://%s'\n" % pac)
+        # GIO runs PAC files in a helper started on the session bus.
+        result = subprocess.run(["dbus-run-session", "--", ARGS.pagewing,
+                                 self.server.url("/page.html")],
+                                capture_output=True, timeout=TIMEOUT, env=env,
+                                stdin=subprocess.DEVNULL)
+        self.assert_page_and_picture(result)
+
+    def test_a_proxy_in_the_environment_comes_first(self):
+        env = self.desktop("overridden", "[system/proxy]\nmode='manual'\nignore-hosts=[]\n"
+                           "[system/proxy/http]\nhost='127.0.0.1'\nport=%d\n" % free_port(),
+                           http_proxy="http://127.0.0.1:%d" % self.proxy.port,
+                           no_proxy="127.0.0.1")
+        self.assert_page_and_picture(run_pagewing(self.server.url("/page.html"), env=env))
 
 
 class CommandLine(unittest.TestCase):
