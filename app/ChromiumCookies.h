@@ -8,6 +8,8 @@
 // profile: a profile folder name ("Default", "Profile 1") under the user data folder, or a path
 // to a user data folder or a profile folder; empty means "Default" of the default user data folder
 // (~/.config/chromium, or ~/.config/google-chrome for application "chrome").
+// application: "chromium" (also when empty) or "chrome"; it also names the
+// browser's password in the keyring.
 //
 // The database is only read, never written, and may be in use by the
 // running browser (which writes new cookies up to 30 s after they were
@@ -15,6 +17,7 @@
 // such profile, no database, a damaged or locked one, or no value could be
 // decrypted. Single cookies that cannot be decrypted or written on one
 // line are left out; the result is then true, and problem says how many.
+// A profile without cookies gives true and no lines.
 // Partitioned cookies (kept for one top-level site only) are left out too:
 // a cookies.txt line cannot say where they apply.
 bool readChromiumCookies(const std::string& application, const std::string& profile,

@@ -4,9 +4,10 @@
 #include <vector>
 
 // A password that a program keeps in the desktop's keyring (the Secret
-// Service on the D-Bus session bus), found by its schema name and its
-// "application" attribute. The schemas are tried in order; the first that
-// holds an item wins.
+// Service on the D-Bus session bus), found by its schema name (the
+// "xdg:schema" attribute) and its "application" attribute. The schemas are
+// tried in order; the first that holds an item wins. A locked item is
+// unlocked, with the keyring's prompt when it shows one.
 //
 // The keyring may be missing, locked behind a prompt nobody answers, or
 // slow to start, so the wait is bounded. Without a session bus the keyring

@@ -2,6 +2,7 @@
 
 #include "app/ChromiumCookieCipher.h"
 #include "app/ChromiumCookies.h"
+#include "app/KeyringPassword.h"
 
 #include "ChildProcess.h"
 #include "TestServer.h"
@@ -93,7 +94,9 @@ std::vector<std::string> fields(const std::string& line) {
 // behind). Stopped in reverse order when it goes away.
 class KeyringSession {
 public:
-    bool start(const TempDir& home, ScopedEnvironment& environment, std::string& error) {
+    // The bus and the keyring; withKeyring false: the bus alone.
+    bool start(const TempDir& home, ScopedEnvironment& environment, std::string& error,
+               bool withKeyring = true) {
         const std::string config = home.write(
             "bus.conf", "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration "
                         "1.0//EN\" \"http://www.freedesktop.org/standards/dbus/1.0/"
@@ -111,9 +114,16 @@ public:
             return false;
         }
         environment.set("DBUS_SESSION_BUS_ADDRESS", address);
+        if (!withKeyring) {
+            return true;
+        }
+        // The password comes on standard input; exec keeps the daemon the
+        // child that stop() ends.
+        const std::string password = home.write("keyring-password", "pw");
         if (!m_keyring.start({"/bin/sh", "-c",
-                              "printf pw | exec gnome-keyring-daemon --foreground --unlock "
-                              "--components=secrets"},
+                              "exec gnome-keyring-daemon --foreground --unlock "
+                              "--components=secrets < \"$0\"",
+                              password},
                              home.file("keyring.log"), home.file("keyring.out"))) {
             error = "gnome-keyring-daemon did not start";
             return false;
@@ -145,6 +155,62 @@ private:
     ChildProcess m_bus;
     ChildProcess m_keyring;
 };
+
+bool keyringProgramsMissing() {
+    for (const char* program : {"/usr/bin/dbus-daemon", "/usr/bin/dbus-send",
+                                "/usr/bin/gnome-keyring-daemon", "/usr/bin/secret-tool"}) {
+        if (access(program, X_OK) != 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The keyring's three answers: a password, no such item, nobody there.
+TEST(KeyringPasswordTest, FindsThePasswordOrSaysWhyNot) {
+    if (keyringProgramsMissing()) {
+        GTEST_SKIP() << "no D-Bus or gnome-keyring";
+    }
+    const std::vector<std::string> schemas = {"pagewing_test_v2", "pagewing_test"};
+    struct Case {
+        bool keyring;
+        const char* schema; // where the item is stored; null: nowhere
+        bool found;
+        const char* problem;
+    };
+    const Case cases[] = {
+        {true, "pagewing_test_v2", true, ""},
+        {true, "pagewing_test", true, ""},
+        {true, "pagewing_test_v3", false, "the keyring holds no password for tester"},
+        {true, nullptr, false, "the keyring holds no password for tester"},
+        {false, nullptr, false, "the keyring did not answer ("},
+    };
+    for (const Case& c : cases) {
+        TempDir home;
+        ScopedEnvironment environment;
+        environment.set("HOME", home.path());
+        environment.unset("XDG_DATA_HOME");
+        environment.unset("XDG_RUNTIME_DIR");
+        KeyringSession session;
+        std::string error;
+        ASSERT_TRUE(session.start(home, environment, error, c.keyring)) << error;
+        if (c.schema != nullptr) {
+            ChildProcess store;
+            ASSERT_TRUE(store.start({"/bin/sh", "-c",
+                                     std::string("printf c2VjcmV0 | secret-tool store --label=t "
+                                                 "xdg:schema ") +
+                                         c.schema + " application tester"}));
+            std::string ignored;
+            store.readLine(ignored, 10000); // ends when it exits
+        }
+        std::string password;
+        std::string problem;
+        EXPECT_EQ(lookupKeyringPassword(schemas, "tester", 10000, password, problem), c.found)
+            << problem;
+        EXPECT_EQ(password, c.found ? "c2VjcmV0" : "");
+        EXPECT_THAT(problem, ::testing::StartsWith(c.problem));
+    }
+}
 
 class ChromiumCookiesBrowserTest : public ::testing::Test {
 protected:
@@ -245,11 +311,8 @@ TEST_F(ChromiumCookiesBrowserTest, ReadsTheCookiesOfARunningBrowser) {
 }
 
 TEST_F(ChromiumCookiesBrowserTest, ReadsCookiesEncryptedWithThePasswordInTheKeyring) {
-    for (const char* program :
-         {"/usr/bin/dbus-daemon", "/usr/bin/dbus-send", "/usr/bin/gnome-keyring-daemon"}) {
-        if (access(program, X_OK) != 0) {
-            GTEST_SKIP() << "no " << program;
-        }
+    if (keyringProgramsMissing()) {
+        GTEST_SKIP() << "no D-Bus or gnome-keyring";
     }
     KeyringSession keyring;
     std::string error;
