@@ -274,9 +274,9 @@ const Lines kSampleLines = {
 };
 
 // The environment of one test: its own configuration folder, no keyring.
-class ProfileTest : public ::testing::Test {
+class ChromiumProfileTest : public ::testing::Test {
 protected:
-    ProfileTest() {
+    ChromiumProfileTest() {
         m_environment.set("XDG_CONFIG_HOME", m_home.file("config"));
         m_environment.set("HOME", m_home.path());
         m_environment.set("TMPDIR", m_home.file("tmp"));
@@ -293,7 +293,7 @@ protected:
     ScopedEnvironment m_environment;
 };
 
-TEST_F(ProfileTest, FindsTheProfileByNameOrPathAndReadsItsCookies) {
+TEST_F(ChromiumProfileTest, FindsTheProfileByNameOrPathAndReadsItsCookies) {
     struct Case {
         const char* application;
         std::string database; // relative to the configuration folder
@@ -326,7 +326,7 @@ TEST_F(ProfileTest, FindsTheProfileByNameOrPathAndReadsItsCookies) {
     EXPECT_TRUE(temporaryFolderIsEmpty());
 }
 
-TEST_F(ProfileTest, PrefersTheNewerOfTheTwoDatabases) {
+TEST_F(ChromiumProfileTest, PrefersTheNewerOfTheTwoDatabases) {
     writeDatabase(config("chromium/Default/Network/Cookies"), {{"old.example", "n", "v", "", 0}});
     writeDatabase(config("chromium/Default/Cookies"), {{"new.example", "n", "v", "", 0}});
     std::filesystem::last_write_time(config("chromium/Default/Network/Cookies"),
@@ -338,7 +338,7 @@ TEST_F(ProfileTest, PrefersTheNewerOfTheTwoDatabases) {
     EXPECT_EQ(lines, Lines{"new.example\tFALSE\t/\tFALSE\t0\tn\tv"});
 }
 
-TEST_F(ProfileTest, LeavesOutWhatItCannotDecryptAndSaysSo) {
+TEST_F(ChromiumProfileTest, LeavesOutWhatItCannotDecryptAndSaysSo) {
     std::vector<Row> rows = sampleRows();
     rows.push_back(
         {"example.org", "walnut", "", encryptedValue("v10", "walnuts", "example.org", "w")});
@@ -361,7 +361,7 @@ TEST_F(ProfileTest, LeavesOutWhatItCannotDecryptAndSaysSo) {
     EXPECT_THAT(problem, HasSubstr("could be decrypted (there is no D-Bus session bus"));
 }
 
-TEST_F(ProfileTest, SaysInOneLineWhyNothingCouldBeRead) {
+TEST_F(ChromiumProfileTest, SaysInOneLineWhyNothingCouldBeRead) {
     writeDatabase(config("chromium/Default/Cookies"), sampleRows());
     std::vector<Row> many;
     for (int i = 0; i < 400; ++i) {
@@ -407,7 +407,7 @@ TEST_F(ProfileTest, SaysInOneLineWhyNothingCouldBeRead) {
     EXPECT_TRUE(temporaryFolderIsEmpty());
 }
 
-TEST_F(ProfileTest, ReadsADatabaseThatAnotherProgramHoldsLocked) {
+TEST_F(ChromiumProfileTest, ReadsADatabaseThatAnotherProgramHoldsLocked) {
     const std::string database = config("chromium/Default/Cookies");
     writeDatabase(database, sampleRows());
     // An exclusive lock kept after a write, as a browser that holds its
