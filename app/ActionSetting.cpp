@@ -48,6 +48,7 @@ OptionsChoice readOptionsChoice() {
                         std::strcmp(option.getString(), kOptionSave) == 0;
     launchMailClient = !choice.saveToFile;
     choice.completePage = readCompletePage();
+    choice.browserCookies = readBrowserCookies();
     return choice;
 }
 
@@ -79,4 +80,22 @@ bool readCompletePage() {
 void storeCompletePage(bool on) {
     VT_Registry registry(nullptr);
     registry.writeString(kCompanyName, kProductName, kCompletePageValueName, on ? "1" : "0");
+}
+
+bool browserCookiesSetting(const char* value) {
+    return value == nullptr || std::strcmp(value, "0") != 0;
+}
+
+bool readBrowserCookies() {
+    VT_Registry registry(nullptr);
+    StringBuffer value;
+    if (!registry.readString(kCompanyName, kProductName, kBrowserCookiesValueName, value)) {
+        return true;
+    }
+    return browserCookiesSetting(value.getString());
+}
+
+void storeBrowserCookies(bool on) {
+    VT_Registry registry(nullptr);
+    registry.writeString(kCompanyName, kProductName, kBrowserCookiesValueName, on ? "1" : "0");
 }

@@ -14,6 +14,9 @@ inline constexpr const char* kOptionLaunch = "LaunchOutlookExpress";
 inline constexpr const char* kOptionSave = "SaveEML";
 // Whether Create Email embeds a complete page: "1" on, "0" (or absent) off.
 inline constexpr const char* kCompletePageValueName = "CompletePage";
+// Whether a page picked from the list of open pages is fetched with its
+// browser's cookies: "0" off, anything else (or absent) on.
+inline constexpr const char* kBrowserCookiesValueName = "UseBrowserCookies";
 
 inline constexpr const char* kActionLabelLaunch = "Create Email Action: Launch Outlook Express";
 inline constexpr const char* kActionLabelSave = "Create Email Action: Save Email to File";
@@ -38,6 +41,7 @@ struct OptionsChoice {
     std::string dataDir;
     bool saveToFile = false;
     bool completePage = false;
+    bool browserCookies = true;
 };
 OptionsChoice readOptionsChoice();
 
@@ -54,3 +58,9 @@ bool completePageSetting(const char* value);
 bool readCompletePage();
 // Stores "CompletePage" as "1" or "0". Failures to store are not reported.
 void storeCompletePage(bool on);
+
+// True unless "UseBrowserCookies" is stored as "0".
+bool browserCookiesSetting(const char* value);
+bool readBrowserCookies();
+// Stores "UseBrowserCookies" as "1" or "0". Failures to store are not reported.
+void storeBrowserCookies(bool on);

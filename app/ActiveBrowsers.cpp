@@ -23,6 +23,11 @@ const char* ActiveBrowsers::getUrl(int i) const {
     return url != nullptr ? url->getString() : nullptr;
 }
 
+const SessionSource* ActiveBrowsers::getSource(int i) const {
+    return i >= 0 && i < static_cast<int>(m_sources.size()) ? &m_sources[static_cast<size_t>(i)]
+                                                            : nullptr;
+}
+
 bool ActiveBrowsers::looksLikeWebPage(const char* url) {
     return url != nullptr &&
            (findNoCase(url, ".htm") != nullptr || strncasecmp(url, "http", 4) == 0);
@@ -30,7 +35,7 @@ bool ActiveBrowsers::looksLikeWebPage(const char* url) {
 
 bool ActiveBrowsers::refresh() {
     const std::vector<SessionSource> sources = findSessionSources(BrowserHomes::fromEnvironment());
-    std::vector<std::string> found;
+    std::vector<std::pair<std::string, const SessionSource*>> found;
     int unreadable = 0;
     for (const SessionSource& source : sources) {
         std::string bytes;
@@ -41,16 +46,20 @@ bool ActiveBrowsers::refresh() {
         const std::vector<std::string> pageUrls = source.kind == SessionSource::Kind::Firefox
                                                       ? firefoxSessionFileUrls(bytes)
                                                       : chromiumSessionUrls(bytes);
-        found.insert(found.end(), pageUrls.begin(), pageUrls.end());
+        for (const std::string& url : pageUrls) {
+            found.emplace_back(url, &source);
+        }
     }
     if (!sources.empty() && unreadable == static_cast<int>(sources.size())) {
         return false;
     }
     urls.removeAllObjects();
-    for (const std::string& url : found) {
+    m_sources.clear();
+    for (const auto& [url, source] : found) {
         // A URL is text up to its first NUL, as every list entry is.
         if (looksLikeWebPage(url.c_str())) {
             urls.appendObject(new StringBuffer(url.c_str()));
+            m_sources.push_back(*source);
         }
     }
     return true;

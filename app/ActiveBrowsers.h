@@ -1,6 +1,9 @@
 #pragma once
 
+#include "app/BrowserSessions.h"
 #include "foundation/ExtPtrArray.h"
+
+#include <vector>
 
 // The addresses of the web pages open in the user's browsers, read from the
 // session files of the running Firefox, Chromium and Chrome.
@@ -21,9 +24,14 @@ public:
     int getCount() const { return urls.getSize(); }
     // The text of URL i, or null when there is none.
     const char* getUrl(int i) const;
+    // The browser and profile that show URL i; null when there is none.
+    const SessionSource* getSource(int i) const;
 
     // True for a URL the list keeps: ".htm" anywhere or "http" in front.
     static bool looksLikeWebPage(const char* url);
 
     ExtPtrArray urls;
+
+private:
+    std::vector<SessionSource> m_sources; // one per entry of urls
 };

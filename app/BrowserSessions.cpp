@@ -73,7 +73,7 @@ void addFirefoxSources(const std::string& base, std::vector<SessionSource>& sour
     for (const std::string& profile : firefoxProfileDirectories(base, ini)) {
         const std::string recovery = profile + "/sessionstore-backups/recovery.jsonlz4";
         if (isRegularFile(recovery)) {
-            sources.push_back({SessionSource::Kind::Firefox, recovery});
+            sources.push_back({SessionSource::Kind::Firefox, recovery, profile});
         }
     }
 }
@@ -92,7 +92,7 @@ void addChromiumSources(const std::string& root, std::vector<SessionSource>& sou
             session = profile + "/Current Session"; // the older single-file form
         }
         if (!session.empty()) {
-            sources.push_back({SessionSource::Kind::Chromium, session});
+            sources.push_back({SessionSource::Kind::Chromium, session, profile});
         }
     }
 }

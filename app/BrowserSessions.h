@@ -8,6 +8,8 @@ struct SessionSource {
     enum class Kind { Firefox, Chromium };
     Kind kind;
     std::string path;
+    // The profile folder the session belongs to: where its cookies are.
+    std::string profile;
 };
 
 // The places to look, from the environment (HOME, XDG_CONFIG_HOME) read

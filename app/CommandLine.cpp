@@ -1,5 +1,6 @@
 #include "app/CommandLine.h"
 
+#include "app/BrowserCookies.h"
 #include "app/MessageOutput.h"
 #include "app/PageSource.h"
 #include "app/PagewingScheme.h"
@@ -75,6 +76,11 @@ constexpr const char* kUsageText =
     "                         (as curl -c and wget --save-cookies write it);\n"
     "                         cookies that the page's answers set are always sent\n"
     "                         with the requests that follow\n"
+    "      --cookies-from-browser BROWSER[:PROFILE]  send the cookies of a browser\n"
+    "                         profile (firefox, chromium, chrome; PROFILE is a\n"
+    "                         profile name or folder, default: the default one);\n"
+    "                         a browser writes new cookies to disk up to 30 s\n"
+    "                         after it got them\n"
     "      --connections N    downloads at once (default 16)\n"
     "      --timeout SECONDS  give up a connection not made within SECONDS, and a\n"
     "                         download that receives nothing for SECONDS\n"
@@ -118,6 +124,7 @@ enum LongOnly {
     kOptResolve,
     kOptBookmarklet,
     kOptCookies,
+    kOptCookiesFromBrowser,
 };
 
 const option kLongOptions[] = {
@@ -143,6 +150,7 @@ const option kLongOptions[] = {
     {"version", no_argument, nullptr, 'V'},
     {"bookmarklet", no_argument, nullptr, kOptBookmarklet},
     {"cookies", required_argument, nullptr, kOptCookies},
+    {"cookies-from-browser", required_argument, nullptr, kOptCookiesFromBrowser},
     {"output", required_argument, nullptr, 'o'},
     {nullptr, 0, nullptr, 0},
 };
@@ -172,6 +180,7 @@ struct Options {
     bool haveBase = false;
     std::vector<std::string> resolves;
     std::string cookies;
+    std::string cookiesFromBrowser;
     std::vector<std::string> styleSheets;
     std::vector<std::string> excludes;
     std::string input;
@@ -294,6 +303,9 @@ bool applyOption(int code, const char* argument, Options& options, std::string& 
         break;
     case kOptCookies:
         options.cookies = argument;
+        break;
+    case kOptCookiesFromBrowser:
+        options.cookiesFromBrowser = argument;
         break;
     default:
         problem = "unknown option";
@@ -534,7 +546,7 @@ int reportMissing(const ProgressLog& log) {
 
 // What can fail before anything is fetched fails first: the output path,
 // the page's address, the transfers' settings.
-int prepare(const Options& options, PageSource& source) {
+int prepare(const Options& options, PageSource& source, std::vector<std::string>& cookies) {
     std::string problem;
     if (options.haveOutput && !outputPathUsable(options.output, problem)) {
         std::fprintf(stderr, "pagewing: cannot write %s: %s\n", options.output.c_str(),
@@ -550,12 +562,20 @@ int prepare(const Options& options, PageSource& source) {
         std::fprintf(stderr, "pagewing: cannot set up the downloads\n");
         return kExitFailed;
     }
+    // Cookies the user asked for by name must be there.
+    if (!options.cookiesFromBrowser.empty() &&
+        !readBrowserCookies(options.cookiesFromBrowser, cookies, problem)) {
+        std::fprintf(stderr, "pagewing: cannot read the cookies of %s: %s\n",
+                     options.cookiesFromBrowser.c_str(), problem.c_str());
+        return kExitFailed;
+    }
     return kExitWritten;
 }
 
 int run(const Options& options) {
     PageSource source;
-    const int prepared = prepare(options, source);
+    std::vector<std::string> cookies;
+    const int prepared = prepare(options, source, cookies);
     if (prepared != kExitWritten) {
         return prepared;
     }
@@ -571,6 +591,7 @@ int run(const Options& options) {
 
     Mhtml converter;
     configure(converter, options);
+    converter.m_cookieLines = cookies;
     converter.m_log = &log;
     StringBuffer message;
     std::string problem;

@@ -1,6 +1,7 @@
 #include "app/CreateEmail.h"
 
 #include "app/ActionSetting.h"
+#include "app/BrowserCookies.h"
 #include "app/CreateEmailSteps.h"
 #include "app/TempMessageFile.h"
 #include "convert/Mhtml.h"
@@ -33,10 +34,33 @@ void saveMessage(CreateEmailView& view, const StringBuffer& message) {
     view.endDialog(1);
 }
 
+// A page picked from the list is fetched as its browser shows it, unless
+// the user turned that off. Cookies that cannot be read leave the page to
+// be fetched without them.
+std::vector<std::string> pickedPageCookies(CreateEmailView& view, const std::string& edit,
+                                           bool hasSelection) {
+    std::vector<std::string> lines;
+    StringBuffer typed(edit.c_str());
+    typed.trim();
+    SessionSource source{};
+    // Text in the edit box wins over the list, as the input itself does.
+    if (!hasSelection || typed.getSize() > 0 || !readBrowserCookies() ||
+        !view.selectedItemSource(source)) {
+        return lines;
+    }
+    std::string problem;
+    if (!readProfileCookies(source, lines, problem)) {
+        lines.clear();
+    }
+    return lines;
+}
+
 } // namespace
 
-bool convertEmailInput(const char* input, StringBuffer& out) {
+bool convertEmailInput(const char* input, StringBuffer& out,
+                       const std::vector<std::string>& cookies) {
     Mhtml converter;
+    converter.m_cookieLines = cookies;
     converter.m_keepScripts = false;
     converter.m_scriptsOverNoscript = false;
     converter.m_markUnsent = true;
@@ -58,7 +82,8 @@ void runCreateEmail(CreateEmailView& view) {
     }
     view.showStatus(kStatusWorking);
     StringBuffer message;
-    if (!convertEmailInput(input.text.getString(), message)) {
+    if (!convertEmailInput(input.text.getString(), message,
+                           pickedPageCookies(view, edit, hasSelection))) {
         view.showStatus(kStatusFailed);
         return;
     }

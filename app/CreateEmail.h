@@ -1,6 +1,9 @@
 #pragma once
 
+#include "app/BrowserSessions.h"
+
 #include <string>
+#include <vector>
 
 class StringBuffer;
 
@@ -12,6 +15,9 @@ public:
     virtual std::string editText() = 0;
     // The text of the selected list item; false when none is selected.
     virtual bool selectedItemText(std::string& text) = 0;
+    // The browser and profile that show the selected page; false when that
+    // is not known.
+    virtual bool selectedItemSource(SessionSource& /*source*/) { return false; }
     // Shows text in the status line and draws it before returning.
     virtual void showStatus(const char* text) = 0;
     // The Save dialog; false when the user cancels.
@@ -28,6 +34,7 @@ void runCreateEmail(CreateEmailView& view);
 
 // Converts one input with the mail-safe options of the dialog (and the
 // stored "CompletePage" setting): a URL when it begins with "http" (any
-// case), else a local file with the host "localhost". True when out holds
-// the whole message.
-bool convertEmailInput(const char* input, StringBuffer& out);
+// case), else a local file with the host "localhost". cookies: cookies.txt
+// lines that the conversion sends. True when out holds the whole message.
+bool convertEmailInput(const char* input, StringBuffer& out,
+                       const std::vector<std::string>& cookies = {});

@@ -15,6 +15,9 @@
 namespace {
 
 constexpr int kPageColumn = 0;
+// Hidden: which browser shows the page (-1 for none), and its profile folder.
+constexpr int kBrowserColumn = 1;
+constexpr int kProfileColumn = 2;
 
 GtkWidget* leftLabel(const char* text) {
     GtkWidget* label = gtk_label_new(text);
@@ -88,7 +91,7 @@ void MainDialog::build(GtkWindow* owner) {
 }
 
 GtkWidget* MainDialog::buildList() {
-    m_pages = gtk_list_store_new(1, G_TYPE_STRING);
+    m_pages = gtk_list_store_new(3, G_TYPE_STRING, G_TYPE_INT, G_TYPE_STRING);
     gtk_tree_sortable_set_sort_column_id(GTK_TREE_SORTABLE(m_pages), kPageColumn,
                                          GTK_SORT_ASCENDING);
     m_list = gtk_tree_view_new_with_model(GTK_TREE_MODEL(m_pages));
@@ -133,13 +136,17 @@ void MainDialog::startDialog() {
     ActiveBrowsers browsers;
     if (!browsers.refresh()) {
         gtk_list_store_insert_with_values(m_pages, nullptr, -1, kPageColumn, kBrowserListFailed,
-                                          -1);
+                                          kBrowserColumn, -1, kProfileColumn, "", -1);
     }
     for (int i = 0; i < browsers.getCount(); ++i) {
         const std::string entry = listEntryForUrl(browsers.getUrl(i));
         // The list shows text; a name in another encoding is shown as near as can be.
         gchar* shown = g_utf8_make_valid(entry.c_str(), static_cast<gssize>(entry.size()));
-        gtk_list_store_insert_with_values(m_pages, nullptr, -1, kPageColumn, shown, -1);
+        const SessionSource* source = browsers.getSource(i);
+        gtk_list_store_insert_with_values(m_pages, nullptr, -1, kPageColumn, shown, kBrowserColumn,
+                                          source != nullptr ? static_cast<int>(source->kind) : -1,
+                                          kProfileColumn,
+                                          source != nullptr ? source->profile.c_str() : "", -1);
         g_free(shown);
     }
     GtkTreeIter first;
@@ -180,6 +187,22 @@ bool MainDialog::selectedItemText(std::string& text) {
     text = value != nullptr ? value : "";
     g_free(value);
     return true;
+}
+
+bool MainDialog::selectedItemSource(SessionSource& source) {
+    GtkTreeModel* model = nullptr;
+    GtkTreeIter selected;
+    if (!gtk_tree_selection_get_selected(gtk_tree_view_get_selection(GTK_TREE_VIEW(m_list)), &model,
+                                         &selected)) {
+        return false;
+    }
+    gint kind = -1;
+    gchar* profile = nullptr;
+    gtk_tree_model_get(model, &selected, kBrowserColumn, &kind, kProfileColumn, &profile, -1);
+    source.kind = static_cast<SessionSource::Kind>(kind);
+    source.profile = profile != nullptr ? profile : "";
+    g_free(profile);
+    return kind >= 0 && !source.profile.empty();
 }
 
 void MainDialog::showStatus(const char* text) {

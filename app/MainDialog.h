@@ -37,6 +37,7 @@ public:
 
     std::string editText() override;
     bool selectedItemText(std::string& text) override;
+    bool selectedItemSource(SessionSource& source) override;
     void showStatus(const char* text) override;
     bool askSaveFileName(const char* startFolder, std::string& path) override;
     void openWithMailClient(const char* path) override;

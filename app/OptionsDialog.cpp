@@ -15,6 +15,7 @@ struct OptionsWidgets {
     GtkWidget* launchRadio = nullptr;
     GtkWidget* saveRadio = nullptr;
     GtkWidget* completeCheck = nullptr;
+    GtkWidget* cookiesCheck = nullptr;
     GtkWidget* directory = nullptr;
     bool browsing = false;
 };
@@ -68,6 +69,8 @@ void build(OptionsWidgets& widgets, GtkWindow* owner) {
     gtk_box_pack_start(GTK_BOX(content), widgets.saveRadio, FALSE, FALSE, 0);
     widgets.completeCheck = gtk_check_button_new_with_label(kOptionsCompleteLabel);
     gtk_box_pack_start(GTK_BOX(content), widgets.completeCheck, FALSE, FALSE, 0);
+    widgets.cookiesCheck = gtk_check_button_new_with_label(kOptionsCookiesLabel);
+    gtk_box_pack_start(GTK_BOX(content), widgets.cookiesCheck, FALSE, FALSE, 0);
 
     GtkWidget* sunken = gtk_frame_new(nullptr);
     gtk_frame_set_shadow_type(GTK_FRAME(sunken), GTK_SHADOW_IN);
@@ -104,6 +107,8 @@ void showChoice(OptionsWidgets& widgets) {
         GTK_TOGGLE_BUTTON(choice.saveToFile ? widgets.saveRadio : widgets.launchRadio), TRUE);
     gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(widgets.completeCheck),
                                  choice.completePage ? TRUE : FALSE);
+    gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(widgets.cookiesCheck),
+                                 choice.browserCookies ? TRUE : FALSE);
 }
 
 } // namespace
@@ -121,6 +126,8 @@ int runOptionsDialog(GtkWindow* owner) {
         storeOptionsChoice(gtk_entry_get_text(GTK_ENTRY(widgets.directory)), launch);
         storeCompletePage(gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(widgets.completeCheck)) ==
                           TRUE);
+        storeBrowserCookies(gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(widgets.cookiesCheck)) ==
+                            TRUE);
     } else if (result != 2) {
         result = kCloseCommandResult;
         postQuitMessage(0);

@@ -134,6 +134,21 @@ TEST_F(SettingsTest, CompletePageIsOnOnlyWhenStoredAsOne) {
     EXPECT_EQ(stored(kDataDirValueName), "/srv/mail");
 }
 
+// Pages from the list are fetched as the browser sees them unless the user
+// turned that off: only "0" is off.
+TEST_F(SettingsTest, BrowserCookiesAreOnUnlessStoredAsZero) {
+    EXPECT_TRUE(readBrowserCookies());
+    EXPECT_TRUE(readOptionsChoice().browserCookies);
+    storeBrowserCookies(false);
+    EXPECT_EQ(stored(kBrowserCookiesValueName), "0");
+    EXPECT_FALSE(readBrowserCookies());
+    EXPECT_FALSE(readOptionsChoice().browserCookies);
+    for (const char* other : {"1", "", "no", "false"}) {
+        store(kBrowserCookiesValueName, other);
+        EXPECT_TRUE(readBrowserCookies()) << other;
+    }
+}
+
 // --- the toolbar button ----------------------------------------------------------------
 
 class ToolbarButtonTest : public ::testing::Test {
