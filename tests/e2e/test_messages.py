@@ -743,6 +743,16 @@ class Cookies(unittest.TestCase):
                 self.assertEqual(result.returncode, 1)
                 self.assertEqual(result.stderr.decode(),
                                  "pagewing: cannot convert %s: %s\n" % (page, reason))
+        # A browser profile the user named must be there too.
+        for spec, reason in (("netscape", "unknown browser 'netscape' (known: firefox, "
+                                          "chromium, chrome)"),
+                             ("firefox:" + missing, "no Firefox profile folder " + missing),
+                             ("chromium:" + missing, "no Chromium profile at " + missing)):
+            with self.subTest(spec=spec):
+                result = run_pagewing("--cookies-from-browser", spec, page)
+                self.assertEqual(result.returncode, 1)
+                self.assertEqual(result.stderr.decode(), "pagewing: cannot read the cookies "
+                                 "of %s: %s\n" % (spec, reason))
 
 
 
