@@ -3,11 +3,11 @@
 #include "app/ChromiumCookies.h"
 #include "app/FirefoxCookies.h"
 
-bool readBrowserCookies(const std::string& spec, std::vector<std::string>& lines,
+bool readBrowserCookies(const std::string& choice, std::vector<std::string>& lines,
                         std::string& problem) {
-    const size_t colon = spec.find(':');
-    const std::string browser = spec.substr(0, colon);
-    const std::string profile = colon == std::string::npos ? "" : spec.substr(colon + 1);
+    const size_t colon = choice.find(':');
+    const std::string browser = choice.substr(0, colon);
+    const std::string profile = colon == std::string::npos ? "" : choice.substr(colon + 1);
     if (browser == "firefox" || browser == "firefox-esr") {
         return readFirefoxCookies(profile, lines, problem);
     }

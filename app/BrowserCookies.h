@@ -8,10 +8,10 @@
 // The cookies of a browser profile as cookies.txt lines, whichever browser
 // it belongs to.
 
-// spec: "firefox", "chromium" or "chrome", then optionally ":" and a
+// choice: "firefox", "chromium" or "chrome", then optionally ":" and a
 // profile (a name or a folder), as --cookies-from-browser takes it. False
 // with the reason in words.
-bool readBrowserCookies(const std::string& spec, std::vector<std::string>& lines,
+bool readBrowserCookies(const std::string& choice, std::vector<std::string>& lines,
                         std::string& problem);
 
 // The cookies of the profile that shows a page of the open-pages list.

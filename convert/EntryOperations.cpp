@@ -417,6 +417,15 @@ bool abandonConversion(Mhtml& converter, StringBuffer& out, int outSize, const c
     return false;
 }
 
+// What every request of one conversion shares, in use on this thread while
+// the conversion runs: its cookies and its answers about the desktop's proxy.
+struct ConversionSession {
+    CookieJar cookies;
+    CookieJarScope usingCookies{&cookies};
+    DesktopProxyCache proxies;
+    DesktopProxyScope usingProxies{&proxies};
+};
+
 } // namespace
 
 bool Mhtml::convertUrl(const char* url, StringBuffer& out) {
@@ -424,12 +433,9 @@ bool Mhtml::convertUrl(const char* url, StringBuffer& out) {
     StringBuffer savedDirectory;
     FileSys::getCurrentDirectory(savedDirectory);
     m_pageProblem.clear();
-    CookieJar cookies;
-    const CookieJarScope usingCookies(&cookies);
-    DesktopProxyCache proxies;
-    const DesktopProxyScope usingProxies(&proxies);
+    ConversionSession session;
     try {
-        if (!openCookies(cookies)) {
+        if (!openCookies(session.cookies)) {
             return false;
         }
         const bool loaded = loadPage(*this, url != nullptr ? url : "", out, m_pageProblem);
@@ -448,14 +454,11 @@ bool Mhtml::convertFile(const char* path, const char* host, StringBuffer& out) {
     path = path != nullptr ? path : "";
     const int outSize = out.getSize();
     const DirectoryRestorer restorer;
-    CookieJar cookies;
-    const CookieJarScope usingCookies(&cookies);
-    DesktopProxyCache proxies;
-    const DesktopProxyScope usingProxies(&proxies);
+    ConversionSession session;
     try {
         startLocalPage(*this, host);
         m_pageProblem.clear();
-        if (!openCookies(cookies)) {
+        if (!openCookies(session.cookies)) {
             return false;
         }
         logData(m_log, "filename", path);
@@ -508,14 +511,11 @@ bool Mhtml::convertDocument(const char* bytes, int size, const char* url, const 
     const size_t length = bytes != nullptr && size > 0 ? static_cast<size_t>(size) : 0;
     const int outSize = out.getSize();
     const DirectoryRestorer restorer;
-    CookieJar cookies;
-    const CookieJarScope usingCookies(&cookies);
-    DesktopProxyCache proxies;
-    const DesktopProxyScope usingProxies(&proxies);
+    ConversionSession session;
     try {
         StringBuffer html;
         m_pageProblem.clear();
-        if (!openCookies(cookies)) {
+        if (!openCookies(session.cookies)) {
             return false;
         }
         if (isWebUrl(url)) {

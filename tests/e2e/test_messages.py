@@ -744,15 +744,15 @@ class Cookies(unittest.TestCase):
                 self.assertEqual(result.stderr.decode(),
                                  "pagewing: cannot convert %s: %s\n" % (page, reason))
         # A browser profile the user named must be there too.
-        for spec, reason in (("netscape", "unknown browser 'netscape' (known: firefox, "
+        for choice, reason in (("netscape", "unknown browser 'netscape' (known: firefox, "
                                           "chromium, chrome)"),
                              ("firefox:" + missing, "no Firefox profile folder " + missing),
                              ("chromium:" + missing, "no Chromium profile at " + missing)):
-            with self.subTest(spec=spec):
-                result = run_pagewing("--cookies-from-browser", spec, page)
+            with self.subTest(choice=choice):
+                result = run_pagewing("--cookies-from-browser", choice, page)
                 self.assertEqual(result.returncode, 1)
                 self.assertEqual(result.stderr.decode(), "pagewing: cannot read the cookies "
-                                 "of %s: %s\n" % (spec, reason))
+                                 "of %s: %s\n" % (choice, reason))
 
 
 
