@@ -8,6 +8,21 @@
 
 bool launchMailClient = true;
 
+namespace {
+
+// A yes/no setting, stored as "1" or "0"; false when it is not stored.
+bool readFlag(const char* name, StringBuffer& value) {
+    VT_Registry registry(nullptr);
+    return registry.readString(kCompanyName, kProductName, name, value);
+}
+
+void storeFlag(const char* name, bool on) {
+    VT_Registry registry(nullptr);
+    registry.writeString(kCompanyName, kProductName, name, on ? "1" : "0");
+}
+
+} // namespace
+
 bool optionLaunchesMailClient(const char* option) {
     return option == nullptr || std::strcmp(option, kOptionSave) != 0;
 }
@@ -49,6 +64,7 @@ OptionsChoice readOptionsChoice() {
     launchMailClient = !choice.saveToFile;
     choice.completePage = readCompletePage();
     choice.browserCookies = readBrowserCookies();
+    choice.runPageScripts = readRunPageScripts();
     return choice;
 }
 
@@ -69,17 +85,12 @@ bool completePageSetting(const char* value) {
 }
 
 bool readCompletePage() {
-    VT_Registry registry(nullptr);
     StringBuffer value;
-    if (!registry.readString(kCompanyName, kProductName, kCompletePageValueName, value)) {
-        return false;
-    }
-    return completePageSetting(value.getString());
+    return readFlag(kCompletePageValueName, value) && completePageSetting(value.getString());
 }
 
 void storeCompletePage(bool on) {
-    VT_Registry registry(nullptr);
-    registry.writeString(kCompanyName, kProductName, kCompletePageValueName, on ? "1" : "0");
+    storeFlag(kCompletePageValueName, on);
 }
 
 bool browserCookiesSetting(const char* value) {
@@ -87,15 +98,19 @@ bool browserCookiesSetting(const char* value) {
 }
 
 bool readBrowserCookies() {
-    VT_Registry registry(nullptr);
     StringBuffer value;
-    if (!registry.readString(kCompanyName, kProductName, kBrowserCookiesValueName, value)) {
-        return true;
-    }
-    return browserCookiesSetting(value.getString());
+    return !readFlag(kBrowserCookiesValueName, value) || browserCookiesSetting(value.getString());
 }
 
 void storeBrowserCookies(bool on) {
-    VT_Registry registry(nullptr);
-    registry.writeString(kCompanyName, kProductName, kBrowserCookiesValueName, on ? "1" : "0");
+    storeFlag(kBrowserCookiesValueName, on);
+}
+
+bool readRunPageScripts() {
+    StringBuffer value;
+    return readFlag(kRunPageScriptsValueName, value) && completePageSetting(value.getString());
+}
+
+void storeRunPageScripts(bool on) {
+    storeFlag(kRunPageScriptsValueName, on);
 }

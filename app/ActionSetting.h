@@ -17,6 +17,9 @@ inline constexpr const char* kCompletePageValueName = "CompletePage";
 // Whether a page picked from the list of open pages is fetched with its
 // browser's cookies: "0" off, anything else (or absent) on.
 inline constexpr const char* kBrowserCookiesValueName = "UseBrowserCookies";
+// Whether Create Email runs the page's scripts in a browser before it
+// converts the page: "1" on, "0" (or absent) off.
+inline constexpr const char* kRunPageScriptsValueName = "RunPageScripts";
 
 inline constexpr const char* kActionLabelLaunch = "Create Email Action: Launch Outlook Express";
 inline constexpr const char* kActionLabelSave = "Create Email Action: Save Email to File";
@@ -42,6 +45,7 @@ struct OptionsChoice {
     bool saveToFile = false;
     bool completePage = false;
     bool browserCookies = true;
+    bool runPageScripts = false;
 };
 OptionsChoice readOptionsChoice();
 
@@ -64,3 +68,8 @@ bool browserCookiesSetting(const char* value);
 bool readBrowserCookies();
 // Stores "UseBrowserCookies" as "1" or "0". Failures to store are not reported.
 void storeBrowserCookies(bool on);
+
+// True when "RunPageScripts" is stored as "1".
+bool readRunPageScripts();
+// Stores "RunPageScripts" as "1" or "0". Failures to store are not reported.
+void storeRunPageScripts(bool on);

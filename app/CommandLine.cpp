@@ -5,6 +5,7 @@
 #include "app/PageSource.h"
 #include "app/PagewingScheme.h"
 #include "app/ProgressLog.h"
+#include "app/RenderedConversion.h"
 #include "app/TempMessageFile.h"
 #include "app/Version.h"
 #include "convert/Mhtml.h"
@@ -65,6 +66,9 @@ constexpr const char* kUsageText =
     "      --no-unsent        do not mark the message as unsent (X-Unsent)\n"
     "      --complete         also embed fonts, imported style sheets, every CSS\n"
     "                         url(), style attributes, responsive and lazy images\n"
+    "      --render           run the page's scripts in headless Chromium first and\n"
+    "                         convert the page as it then stands (Chromium is found\n"
+    "                         on PATH or named in PAGEWING_CHROMIUM)\n"
     "      --style-sheet URL  put this style sheet into the page (repeatable)\n"
     "      --exclude TEXT     never fetch a resource whose URL contains TEXT\n"
     "                         (repeatable)\n"
@@ -125,6 +129,7 @@ enum LongOnly {
     kOptBookmarklet,
     kOptCookies,
     kOptCookiesFromBrowser,
+    kOptRender,
 };
 
 const option kLongOptions[] = {
@@ -135,6 +140,7 @@ const option kLongOptions[] = {
     {"keep-scripts", no_argument, nullptr, kOptKeepScripts},
     {"no-unsent", no_argument, nullptr, kOptNoUnsent},
     {"complete", no_argument, nullptr, kOptComplete},
+    {"render", no_argument, nullptr, kOptRender},
     {"style-sheet", required_argument, nullptr, kOptStyleSheet},
     {"exclude", required_argument, nullptr, kOptExclude},
     {"proxy", required_argument, nullptr, kOptProxy},
@@ -160,6 +166,7 @@ struct Options {
     bool keepScripts = false;
     bool markUnsent = true;
     bool completePage = false;
+    bool render = false;
     bool insecure = false;
     int verbose = 0; // 1: a line per resource; 2: also the diagnostic log
     bool quiet = false;
@@ -254,6 +261,9 @@ bool applyOption(int code, const char* argument, Options& options, std::string& 
         break;
     case kOptComplete:
         options.completePage = true;
+        break;
+    case kOptRender:
+        options.render = true;
         break;
     case kOptStyleSheet:
         options.styleSheets.emplace_back(argument);
@@ -353,6 +363,9 @@ int parseOptions(int argc, char** argv, Options& options) {
     if (options.haveOutput && options.output.empty()) {
         return usageError("-o needs a file name");
     }
+    if (options.render && options.input == "-") {
+        return usageError("--render needs a URL or a file, not standard input");
+    }
     if (options.haveBase && options.input != "-") {
         return usageError("--base goes with the page on standard input (-)");
     }
@@ -409,6 +422,14 @@ bool configureTransfers(const Options& options) {
 
 bool convert(Mhtml& converter, const Options& options, const PageSource& source,
              StringBuffer& message, std::string& problem) {
+    if (options.render && source.kind != PageSource::Kind::StandardInput) {
+        RenderSettings settings;
+        settings.resolves = options.resolves;
+        if (options.timeoutSeconds > 0) {
+            settings.timeoutSeconds = options.timeoutSeconds;
+        }
+        return convertRenderedPage(converter, source.address, settings, message, problem);
+    }
     switch (source.kind) {
     case PageSource::Kind::Url:
         return converter.convertUrl(source.address.c_str(), message);

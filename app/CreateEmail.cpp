@@ -3,6 +3,7 @@
 #include "app/ActionSetting.h"
 #include "app/BrowserCookies.h"
 #include "app/CreateEmailSteps.h"
+#include "app/RenderedConversion.h"
 #include "app/TempMessageFile.h"
 #include "convert/Mhtml.h"
 #include "foundation/FileSys.h"
@@ -65,6 +66,10 @@ bool convertEmailInput(const char* input, StringBuffer& out,
     converter.m_scriptsOverNoscript = false;
     converter.m_markUnsent = true;
     converter.m_completePage = readCompletePage();
+    if (readRunPageScripts()) {
+        std::string problem;
+        return convertRenderedPage(converter, input, RenderSettings(), out, problem);
+    }
     if (takesUrlPath(input)) {
         return converter.convertUrl(input, out);
     }

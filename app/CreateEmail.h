@@ -33,8 +33,9 @@ public:
 void runCreateEmail(CreateEmailView& view);
 
 // Converts one input with the mail-safe options of the dialog (and the
-// stored "CompletePage" setting): a URL when it begins with "http" (any
-// case), else a local file with the host "localhost". cookies: cookies.txt
-// lines that the conversion sends. True when out holds the whole message.
+// stored "CompletePage" and "RunPageScripts" settings): a URL when it
+// begins with "http" (any case), else a local file with the host
+// "localhost". cookies: cookies.txt lines that the conversion sends. True
+// when out holds the whole message.
 bool convertEmailInput(const char* input, StringBuffer& out,
                        const std::vector<std::string>& cookies = {});

@@ -16,6 +16,7 @@ struct OptionsWidgets {
     GtkWidget* saveRadio = nullptr;
     GtkWidget* completeCheck = nullptr;
     GtkWidget* cookiesCheck = nullptr;
+    GtkWidget* scriptsCheck = nullptr;
     GtkWidget* directory = nullptr;
     bool browsing = false;
 };
@@ -71,6 +72,8 @@ void build(OptionsWidgets& widgets, GtkWindow* owner) {
     gtk_box_pack_start(GTK_BOX(content), widgets.completeCheck, FALSE, FALSE, 0);
     widgets.cookiesCheck = gtk_check_button_new_with_label(kOptionsCookiesLabel);
     gtk_box_pack_start(GTK_BOX(content), widgets.cookiesCheck, FALSE, FALSE, 0);
+    widgets.scriptsCheck = gtk_check_button_new_with_label(kOptionsScriptsLabel);
+    gtk_box_pack_start(GTK_BOX(content), widgets.scriptsCheck, FALSE, FALSE, 0);
 
     GtkWidget* sunken = gtk_frame_new(nullptr);
     gtk_frame_set_shadow_type(GTK_FRAME(sunken), GTK_SHADOW_IN);
@@ -109,6 +112,8 @@ void showChoice(OptionsWidgets& widgets) {
                                  choice.completePage ? TRUE : FALSE);
     gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(widgets.cookiesCheck),
                                  choice.browserCookies ? TRUE : FALSE);
+    gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(widgets.scriptsCheck),
+                                 choice.runPageScripts ? TRUE : FALSE);
 }
 
 } // namespace
@@ -127,6 +132,8 @@ int runOptionsDialog(GtkWindow* owner) {
         storeCompletePage(gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(widgets.completeCheck)) ==
                           TRUE);
         storeBrowserCookies(gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(widgets.cookiesCheck)) ==
+                            TRUE);
+        storeRunPageScripts(gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(widgets.scriptsCheck)) ==
                             TRUE);
     } else if (result != 2) {
         result = kCloseCommandResult;

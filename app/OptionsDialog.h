@@ -14,6 +14,7 @@ inline constexpr const char* kOptionsCompleteLabel =
     "Also embed fonts, imported style sheets and responsive images";
 inline constexpr const char* kOptionsCookiesLabel =
     "Use the browser's cookies for pages from the list";
+inline constexpr const char* kOptionsScriptsLabel = "Run the page's scripts before converting";
 inline constexpr const char* kOptionsNotice =
     "An EML file can be imported into other mail clients such as Outlook, Netscape, or Eudora. "
     "For more information, visit the web site of Vantrel Software.";

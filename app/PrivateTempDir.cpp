@@ -1,5 +1,7 @@
 #include "app/PrivateTempDir.h"
 
+#include "app/InterruptCleanup.h"
+
 #include "foundation/FileHandle.h"
 #include "foundation/FileSys.h"
 #include "foundation/StringBuffer.h"
@@ -19,10 +21,12 @@ PrivateTempDir::PrivateTempDir() {
         return;
     }
     m_path = pattern;
+    registerTempFolder(m_path);
 }
 
 PrivateTempDir::~PrivateTempDir() {
     if (!m_path.empty()) {
+        unregisterTempFolder(m_path);
         std::error_code ignored;
         std::filesystem::remove_all(m_path, ignored);
     }

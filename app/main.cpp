@@ -1,5 +1,6 @@
 #include "app/CommandLine.h"
 #include "app/DesktopProgram.h"
+#include "app/InterruptCleanup.h"
 #include "app/PagewingScheme.h"
 
 #include <string>
@@ -8,6 +9,7 @@
 // desktop passes for the URL scheme): the dialog with that page filled in.
 // Anything else is the command line.
 int main(int argc, char** argv) {
+    installInterruptCleanup();
     if (argc <= 1) {
         return runDesktopProgram(nullptr);
     }

@@ -99,6 +99,22 @@ int CookieJar::addLines(const std::vector<std::string>& lines) {
     return added;
 }
 
+std::vector<std::string> CookieJar::lines() const {
+    std::vector<std::string> lines;
+    CurlEasy reader;
+    curl_slist* list = nullptr;
+    if (m_share == nullptr || !reader ||
+        curl_easy_setopt(reader.get(), CURLOPT_SHARE, m_share) != CURLE_OK ||
+        curl_easy_getinfo(reader.get(), CURLINFO_COOKIELIST, &list) != CURLE_OK) {
+        return lines;
+    }
+    for (const curl_slist* item = list; item != nullptr; item = item->next) {
+        lines.emplace_back(item->data);
+    }
+    curl_slist_free_all(list);
+    return lines;
+}
+
 CookieJarScope::CookieJarScope(CookieJar* jar) : m_previous(t_current) {
     t_current = jar;
 }

@@ -28,6 +28,11 @@ public:
     // were taken; other lines are passed over.
     int addLines(const std::vector<std::string>& lines);
 
+    // Every cookie the jar holds, as cookies.txt lines (libcurl writes them:
+    // a domain cookie's domain starts with a dot, 0 expires with the
+    // session). Empty when there are none or they cannot be read.
+    std::vector<std::string> lines() const;
+
     // Shares host names, TLS sessions and cookies; null when libcurl could
     // not make the share, and transfers then go without cookies.
     CURLSH* share() const { return m_share; }

@@ -19,6 +19,7 @@ import quopri
 import re
 import select
 import shutil
+import signal
 import socket
 import stat
 import subprocess
@@ -755,6 +756,130 @@ class Cookies(unittest.TestCase):
                                  "of %s: %s\n" % (choice, reason))
 
 
+
+class ScriptBuiltPages(MessageChecks):
+    """--render: the page as it stands after its scripts ran in headless
+    Chromium, with the user's cookies, and those the page set on the way."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.scratch = tempfile.mkdtemp(prefix="pw-e2e-render-")
+        root = os.path.join(cls.scratch, "site")
+        os.makedirs(root)
+        shutil.copy(source_path("tests", "data", "e2e", "scripted", "app.html"), root)
+        shutil.copy(source_path("tests", "data", "e2e", "local", "dot.gif"), root)
+        member = {"need_cookie": "kept=yes"}
+        routes = {
+            "/app.html": dict(member, file="/app.html", type="text/html"),
+            "/private.gif": dict(member, file="/dot.gif", type="image/gif"),
+            "/more.txt": dict(member, body="Fetched after the load", type="text/plain"),
+            "/made.gif": {"file": "/dot.gif", "type": "image/gif",
+                          "need_cookie": "made=byscript"},
+            "/lazy.gif": {"file": "/dot.gif", "type": "image/gif"},
+            "/slow.html": {"body": "<p>late</p>", "type": "text/html", "delay_ms": 30000},
+        }
+        with open(os.path.join(cls.scratch, "routes.json"), "w") as written:
+            json.dump(routes, written)
+        cls.server = Server(root, os.path.join(cls.scratch, "routes.json"))
+        cls.jar = os.path.join(cls.scratch, "cookies.txt")
+        with open(cls.jar, "w") as written:
+            written.write("127.0.0.1\tFALSE\t/\tFALSE\t0\tkept\tyes\n")
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.stop()
+        shutil.rmtree(cls.scratch, ignore_errors=True)
+
+    def setUp(self):
+        if not shutil.which("chromium"):
+            self.skipTest("no chromium")
+
+    def test_what_the_scripts_built_is_in_the_message(self):
+        page = self.server.url("/app.html")
+        result = run_pagewing("--render", "--cookies", self.jar, page)
+        assert_written(self, result)
+        message = self.checked(result.stdout)
+        html = message.get_payload()[0].get_payload(decode=True).decode("utf-8")
+        self.assertIn("Built by the page\u2019s script", html)
+        self.assertIn("Fetched after the load", html)
+        self.assertNotIn("enable JavaScript", html)
+        self.assertNotIn("<script", html.lower())
+        self.assertEqual(subject_text(message), "Members\u2019 board")
+        # The private picture, the one that needs the script's cookie, and the
+        # one that loads on sight; a missing one would have made status 3.
+        self.assertEqual(len(message.get_payload()), 4)
+
+        plain = run_pagewing("--cookies", self.jar, page)
+        assert_written(self, plain)
+        plain_html = next(part for part in read_message(plain.stdout).walk()
+                          if part.get_content_type() == "text/html").get_payload(decode=True)
+        self.assertNotIn(b"Built by the page", plain_html)
+        self.assertIn(b"enable JavaScript", plain_html)
+
+    def test_what_cannot_be_rendered_says_why(self):
+        page = self.server.url("/app.html")
+        no_chromium = clean_environment(PATH="/nonexistent")
+        named = clean_environment(PAGEWING_CHROMIUM="/nonexistent/chromium")
+        for arguments, env, status, line in (
+                (("--render", page), no_chromium, 1,
+                 "pagewing: cannot convert %s: --render needs Chromium, and none was found "
+                 "(install it with \"sudo apt install chromium\", or name the program in "
+                 "PAGEWING_CHROMIUM)\n" % page),
+                (("--render", page), named, 1,
+                 "pagewing: cannot convert %s: PAGEWING_CHROMIUM names /nonexistent/chromium, "
+                 "which is not a program\n" % page),
+                (("--render", page), None, 1,
+                 "pagewing: cannot convert %s: the server answered 403 Forbidden\n" % page),
+                (("--render", "-"), None, 2,
+                 "pagewing: --render needs a URL or a file, not standard input\n"
+                 "Try 'pagewing --help' for more information.\n")):
+            with self.subTest(arguments=arguments, env=bool(env)):
+                result = run_pagewing(*arguments, env=env)
+                self.assertEqual(result.returncode, status)
+                self.assertEqual(result.stderr.decode(), line)
+                self.assertEqual(result.stdout, b"")
+
+    def test_an_interrupted_conversion_leaves_nothing_behind(self):
+        temporary = tempfile.mkdtemp(dir=self.scratch)
+        process = subprocess.Popen(
+            [ARGS.pagewing, "--render", "--cookies", self.jar, self.server.url("/slow.html")],
+            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+            env=clean_environment(TMPDIR=temporary))
+        try:
+            profile = None
+            deadline = time.monotonic() + TIMEOUT
+            while profile is None and time.monotonic() < deadline and process.poll() is None:
+                names = [name for name in os.listdir(temporary) if name.startswith("pagewing-")]
+                profile = os.path.join(temporary, names[0]) if names else None
+                time.sleep(0.1)
+            self.assertIsNotNone(profile, process.stderr.read() if process.poll() else "")
+            time.sleep(2)  # the browser is under way
+            self.assertTrue(browsers_using(profile))
+            process.send_signal(signal.SIGINT)
+            self.assertEqual(process.wait(timeout=30), -signal.SIGINT)
+        finally:
+            if process.poll() is None:
+                process.kill()
+                process.wait()
+            process.stderr.close()
+        self.assertEqual(os.listdir(temporary), [])
+        deadline = time.monotonic() + 10
+        while browsers_using(profile) and time.monotonic() < deadline:
+            time.sleep(0.1)
+        self.assertEqual(browsers_using(profile), [])
+
+
+def browsers_using(profile):
+    """The processes whose command line names the profile folder."""
+    found = []
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open("/proc/%s/cmdline" % pid, "rb") as command:
+                if profile.encode() in command.read():
+                    found.append(int(pid))
+        except OSError:
+            pass
+    return found
 
 def free_port():
     with socket.socket() as probe:
