@@ -9,7 +9,8 @@ the accessibility bus (AT-SPI), and checks what reaches the user:
    a temporary HOME) receives wpx.eml in the temporary directory, a message with
    the page and its image;
 2. Options switches the action to saving, ticks the complete-page box (stored
-   as CompletePage=1) and sets the directory, the status
+   as CompletePage=1) and the box that runs the page's scripts (the message then
+   holds what the page's script wrote) and sets the directory, the status
    line says so, Create Email opens the Save dialog, a name without extension
    is given, and the message lands in that directory as <name>.eml;
 3. "Working... PLEASE WAIT..." is on the screen while a slow page downloads;
@@ -38,6 +39,7 @@ MAIN_TITLE = "Pagewing!     courtesy of Vantrel Software, Inc.  "
 SAVE_LABEL = "Create Email Action: Save Email to File"
 LAUNCH_LABEL = "Create Email Action: Launch Outlook Express"
 COMPLETE_LABEL = "Also embed fonts, imported style sheets and responsive images"
+SCRIPTS_LABEL = "Run the page's scripts before converting"
 
 # A 1x1 PNG.
 PIXEL = bytes.fromhex(
@@ -45,7 +47,7 @@ PIXEL = bytes.fromhex(
     "1f15c4890000000d49444154789c63f8cfc0f01f0005000201a5f6f5e10000000049454e44ae426082")
 PAGE = ("<html><head><title>Loopback page</title></head><body>"
         "<h1>Hello from 127.0.0.1</h1><img src=\"pixel.png\">"
-        "<script>document.write('no')</script></body></html>")
+        "<script>document.write('<p>Written by the script</p>')</script></body></html>")
 
 
 class Failure(Exception):
@@ -198,7 +200,7 @@ def status_line(dialog, candidates):
 
 # --- the checks ---------------------------------------------------------------------
 
-def check_message(path, base):
+def check_message(path, base, scripts_ran=False):
     raw = pathlib.Path(path).read_bytes()
     check(b"\r\n" in raw, "the message has no CR LF line ends")
     message = email.message_from_bytes(raw, policy=email.policy.default)
@@ -212,6 +214,8 @@ def check_message(path, base):
     body = html[0].get_content()
     check("Hello from 127.0.0.1" in body, "the page text is missing")
     check("document.write" not in body, "the script was kept")
+    check(("Written by the script" in body) == scripts_ran,
+          "the script's text is %s" % ("missing" if scripts_ran else "there"))
     content_id = images[0]["Content-ID"].strip("<>")
     check("cid:" + content_id in body, "the image is not referenced by its content-id")
     check(images[0].get_content() == PIXEL, "the image bytes differ from the served file")
@@ -351,6 +355,7 @@ def inner(pagewing, artifacts):
             press(options, "Do not launch Outlook Express, just save the email to an EML file.",
                   role="radio button")
             press(options, COMPLETE_LABEL, role="check box")
+            press(options, SCRIPTS_LABEL, role="check box")
             type_into(wait_until(lambda: find(options, "text"), 10, "the directory box"),
                       "  %s  " % saved)
             press(options, "OK")
@@ -365,11 +370,12 @@ def inner(pagewing, artifacts):
             finish(process)
             target = saved / "letter.eml"
             check(target.exists(), "nothing was saved as %s: %r" % (target, list(saved.iterdir())))
-            check_message(target, base)
+            check_message(target, base, scripts_ran=True)
             settings = (config / "pagewing" / "registry.ini").read_text()
             check("Option=SaveEML" in settings and "DataDir=%s\n" % saved in settings,
                   "settings: " + settings)
-            check("CompletePage=1\n" in settings, "settings: " + settings)
+            check("CompletePage=1\n" in settings and "RunPageScripts=1\n" in settings,
+                  "settings: " + settings)
             check(record.read_text().split() == lines, "the mail handler ran again")
 
             # 3. The status line says to wait while a slow page downloads.
