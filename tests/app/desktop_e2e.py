@@ -15,7 +15,9 @@ the accessibility bus (AT-SPI), and checks what reaches the user:
    is given, and the message lands in that directory as <name>.eml;
 3. "Working... PLEASE WAIT..." is on the screen while a slow page downloads;
 4. Enter, pressed while the page list has the focus, runs Create Email (the
-   default button).
+   default button);
+5. a page picked from the list, in a Firefox profile whose cookies the page
+   and its picture need, is converted with those cookies.
 
 A screenshot of the main dialog is kept under the build directory.
 
@@ -48,6 +50,11 @@ PIXEL = bytes.fromhex(
 PAGE = ("<html><head><title>Loopback page</title></head><body>"
         "<h1>Hello from 127.0.0.1</h1><img src=\"pixel.png\">"
         "<script>document.write('<p>Written by the script</p>')</script></body></html>")
+
+
+MEMBER_PAGE = ("<html><head><title>Members</title></head><body><p>Only for members</p>"
+               "<img src=\"member.png\"></body></html>")
+MEMBER_COOKIE = "member=yes"
 
 
 class Failure(Exception):
@@ -83,6 +90,10 @@ def start_server(site):
             if self.path == "/slow.html":
                 time.sleep(SLOW_SECONDS)
                 self.path = "/page.html"
+            if self.path.startswith("/member") and MEMBER_COOKIE not in (
+                    self.headers.get("Cookie") or ""):
+                self.send_error(403)
+                return
             super().do_GET()
 
         def log_message(self, *args):
@@ -256,6 +267,49 @@ def install_open_browser(home):
     return [line for line in lines if line.startswith("http")]
 
 
+def mozlz4(data):
+    """Firefox's session file framing around one LZ4 block of literals only."""
+    block = bytearray([min(len(data), 15) << 4])
+    if len(data) >= 15:
+        rest = len(data) - 15
+        block += b"\xff" * (rest // 255) + bytes([rest % 255])
+    return b"mozLz40\0" + len(data).to_bytes(4, "little") + bytes(block) + data
+
+
+def install_member_profile(home, url):
+    """A second Firefox profile, showing a page that needs its cookie."""
+    import json
+    import sqlite3
+    firefox = home / ".mozilla" / "firefox"
+    profile = firefox / "member.profile"
+    (profile / "sessionstore-backups").mkdir(parents=True)
+    with open(firefox / "profiles.ini", "a") as ini:
+        ini.write("\n[Profile1]\nName=member\nIsRelative=1\nPath=member.profile\n")
+    session = {"windows": [{"tabs": [{"entries": [{"url": url, "title": "Members"}],
+                                      "index": 1}]}]}
+    (profile / "sessionstore-backups" / "recovery.jsonlz4").write_bytes(
+        mozlz4(json.dumps(session).encode()))
+    database = sqlite3.connect(str(profile / "cookies.sqlite"))
+    database.execute("CREATE TABLE moz_cookies (id INTEGER PRIMARY KEY, originAttributes TEXT "
+                     "NOT NULL DEFAULT '', name TEXT, value TEXT, host TEXT, path TEXT, "
+                     "expiry INTEGER, isSecure INTEGER, isHttpOnly INTEGER)")
+    name, value = MEMBER_COOKIE.split("=")
+    database.execute("INSERT INTO moz_cookies (name, value, host, path, expiry, isSecure, "
+                     "isHttpOnly) VALUES (?, ?, '127.0.0.1', '/', ?, 0, 1)",
+                     (name, value, int(time.time()) + 86400))
+    database.commit()
+    database.close()
+
+
+def select_list_row(dialog, text):
+    Atspi = atspi()
+    table = wait_until(lambda: find(dialog, "table"), 10, "the page list")
+    cell = wait_until(lambda: find(table, "table cell", text, only_showing=False), 10,
+                      "the open page " + text)
+    check(Atspi.Selection.select_child(table, cell.get_index_in_parent()),
+          "the page %s could not be selected" % text)
+
+
 def screen_bytes(node, env):
     """The raw pixels of the node's rectangle on the screen."""
     Atspi = atspi()
@@ -293,6 +347,8 @@ def inner(pagewing, artifacts):
             folder.mkdir(parents=True)
         (site / "page.html").write_text(PAGE)
         (site / "pixel.png").write_bytes(PIXEL)
+        (site / "member.html").write_text(MEMBER_PAGE)
+        (site / "member.png").write_bytes(PIXEL)
 
         record = root / "handler-record.txt"
         handler = root / "record-handler.sh"
@@ -406,6 +462,25 @@ def inner(pagewing, artifacts):
             press(window(process.pid, "Save As"), "Cancel")
             finish(process)
             check(sorted(saved.iterdir()) == [target], "Cancel saved: %r" % list(saved.iterdir()))
+
+            # 5. A page picked from the list is fetched with its browser's
+            # cookies (the scripts box of step 2 is still ticked).
+            install_member_profile(home, base + "member.html")
+            process = run_program(pagewing, env)
+            dialog = window(process.pid, MAIN_TITLE, process)
+            select_list_row(dialog, base + "member.html")
+            press(dialog, "Create Email")
+            chooser = window(process.pid, "Save As")
+            type_into(wait_until(lambda: find(chooser, "text"), 10, "the file name box"), "member")
+            time.sleep(0.5)
+            press(chooser, "Save")
+            finish(process)
+            member = email.message_from_bytes((saved / "member.eml").read_bytes(),
+                                              policy=email.policy.default)
+            kinds = [part.get_content_type() for part in member.iter_parts()]
+            check(kinds == ["text/html", "image/png"], "the member message holds %r" % kinds)
+            check("Only for members" in next(member.iter_parts()).get_content(),
+                  "the member page's text is missing")
         finally:
             server.shutdown()
     print("desktop end-to-end test passed; screenshot: %s" % shot)
