@@ -432,6 +432,10 @@ std::string chromiumCookieLine(const ChromiumCookie& cookie, const std::string& 
     return line;
 }
 
+int64_t chromiumTimeFromUnixSeconds(int64_t seconds) {
+    return (seconds + kEpochDifference) * 1000000;
+}
+
 bool readChromiumCookies(const std::string& application, const std::string& profile,
                          std::vector<std::string>& lines, std::string& problem) {
     lines.clear();

@@ -42,3 +42,6 @@ struct ChromiumCookie {
 // 1970, 0 for a session cookie); "" when a field would break the line or
 // the cookie expired before 1970.
 std::string chromiumCookieLine(const ChromiumCookie& cookie, const std::string& value);
+
+// Seconds since 1970 as the microseconds since 1601 of expiresUtc.
+int64_t chromiumTimeFromUnixSeconds(int64_t seconds);

@@ -2,12 +2,15 @@
 
 #include "app/ActionSetting.h"
 #include "app/BrowserCookies.h"
+#include "app/CapturedPage.h"
 #include "app/CreateEmailSteps.h"
 #include "app/RenderedConversion.h"
 #include "app/TempMessageFile.h"
 #include "convert/Mhtml.h"
 #include "foundation/FileSys.h"
 #include "foundation/StringBuffer.h"
+
+#include <climits>
 
 namespace {
 
@@ -56,16 +59,22 @@ std::vector<std::string> pickedPageCookies(CreateEmailView& view, const std::str
     return lines;
 }
 
-} // namespace
-
-bool convertEmailInput(const char* input, StringBuffer& out,
-                       const std::vector<std::string>& cookies) {
-    Mhtml converter;
+// The desktop program's three settings: mail-safe output in which a page
+// with noscript counts as one without scripts, marked as unsent.
+void configureMailSafe(Mhtml& converter, const std::vector<std::string>& cookies) {
     converter.m_cookieLines = cookies;
     converter.m_keepScripts = false;
     converter.m_scriptsOverNoscript = false;
     converter.m_markUnsent = true;
     converter.m_completePage = readCompletePage();
+}
+
+} // namespace
+
+bool convertEmailInput(const char* input, StringBuffer& out,
+                       const std::vector<std::string>& cookies) {
+    Mhtml converter;
+    configureMailSafe(converter, cookies);
     if (readRunPageScripts()) {
         std::string problem;
         return convertRenderedPage(converter, input, RenderSettings(), out, problem);
@@ -89,6 +98,27 @@ void runCreateEmail(CreateEmailView& view) {
     StringBuffer message;
     if (!convertEmailInput(input.text.getString(), message,
                            pickedPageCookies(view, edit, hasSelection))) {
+        view.showStatus(kStatusFailed);
+        return;
+    }
+    if (launchMailClient) {
+        launchMessage(view, message);
+    } else {
+        saveMessage(view, message);
+    }
+}
+
+bool convertCapturedPage(const CapturedPage& page, StringBuffer& out) {
+    Mhtml converter;
+    configureMailSafe(converter, page.cookieLines);
+    return converter.convertDocument(page.html.data(), static_cast<int>(page.html.size()),
+                                     page.url.c_str(), "utf-8", out);
+}
+
+void runCapturedPageEmail(CreateEmailView& view, const CapturedPage& page) {
+    view.showStatus(kStatusWorking);
+    StringBuffer message;
+    if (page.html.size() > static_cast<size_t>(INT_MAX) || !convertCapturedPage(page, message)) {
         view.showStatus(kStatusFailed);
         return;
     }

@@ -6,6 +6,7 @@
 #include <vector>
 
 class StringBuffer;
+struct CapturedPage;
 
 // What the Create Email workflow needs from the dialog that runs it.
 class CreateEmailView {
@@ -39,3 +40,12 @@ void runCreateEmail(CreateEmailView& view);
 // when out holds the whole message.
 bool convertEmailInput(const char* input, StringBuffer& out,
                        const std::vector<std::string>& cookies = {});
+
+// A page the browser extension handed over: converted as the browser showed
+// it, with its cookies, then opened or saved as launchMailClient says.
+void runCapturedPageEmail(CreateEmailView& view, const CapturedPage& page);
+
+// The page's document with the mail-safe options and the stored
+// "CompletePage" setting; its text is UTF-8, whatever charset the page
+// had, since the browser hands it over as JSON text.
+bool convertCapturedPage(const CapturedPage& page, StringBuffer& out);

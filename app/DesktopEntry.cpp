@@ -19,23 +19,9 @@ struct GFreeDeleter {
 };
 using GCharPtr = std::unique_ptr<gchar, GFreeDeleter>;
 
-std::string homeDirectory() {
-    const char* home = std::getenv("HOME");
-    return home != nullptr && home[0] == '/' ? std::string(home) : std::string(g_get_home_dir());
-}
-
 std::string environmentDirectory(const char* name, const std::string& fallback) {
     const char* value = std::getenv(name);
     return value != nullptr && value[0] == '/' ? std::string(value) : fallback;
-}
-
-bool saveText(const std::string& path, const std::string& text, int mode) {
-    GCharPtr directory(g_path_get_dirname(path.c_str()));
-    if (g_mkdir_with_parents(directory.get(), 0700) != 0) {
-        return false;
-    }
-    return g_file_set_contents_full(path.c_str(), text.data(), static_cast<gssize>(text.size()),
-                                    G_FILE_SET_CONTENTS_CONSISTENT, mode, nullptr);
 }
 
 // The list value with desktopId first and no second copy of it.
@@ -54,6 +40,20 @@ std::string withHandlerFirst(GKeyFile* file, const char* group, const char* mime
 }
 
 } // namespace
+
+std::string homeDirectory() {
+    const char* home = std::getenv("HOME");
+    return home != nullptr && home[0] == '/' ? std::string(home) : std::string(g_get_home_dir());
+}
+
+bool saveText(const std::string& path, const std::string& text, int mode) {
+    GCharPtr directory(g_path_get_dirname(path.c_str()));
+    if (g_mkdir_with_parents(directory.get(), 0700) != 0) {
+        return false;
+    }
+    return g_file_set_contents_full(path.c_str(), text.data(), static_cast<gssize>(text.size()),
+                                    G_FILE_SET_CONTENTS_CONSISTENT, mode, nullptr);
+}
 
 std::string quoteExecArgument(const std::string& argument) {
     std::string quoted = "\"";

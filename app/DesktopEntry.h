@@ -15,6 +15,13 @@ std::string quoteExecArgument(const std::string& argument);
 // The entry for the program at programPath, as file text.
 std::string desktopEntryText(const std::string& programPath);
 
+// $HOME when it is an absolute path, else the user database's.
+std::string homeDirectory();
+
+// Replaces path with text in one step (mode for a new file), making the
+// folders on the way (mode 0700).
+bool saveText(const std::string& path, const std::string& text, int mode);
+
 // $XDG_DATA_HOME/applications, else ~/.local/share/applications.
 std::string userApplicationsDirectory();
 // $XDG_CONFIG_HOME/mimeapps.list, else ~/.config/mimeapps.list.

@@ -1,5 +1,6 @@
 #include "app/DesktopProgram.h"
 
+#include "app/CapturedPage.h"
 #include "app/MainDialog.h"
 
 #include <cstdio>
@@ -54,7 +55,7 @@ bool quitMessagePosted() {
     return g_quitPosted;
 }
 
-int runDesktopProgram(const char* initialUrl) {
+int runDesktopProgram(const char* initialUrl, const CapturedPage* captured) {
     g_set_prgname("pagewing");
     if (!gtk_init_check(nullptr, nullptr)) {
         std::fprintf(stderr, "pagewing: cannot open the display; without one, give the page "
@@ -69,8 +70,24 @@ int runDesktopProgram(const char* initialUrl) {
     }
     {
         MainDialog dialog(GTK_WINDOW(owner), initialUrl);
+        if (captured != nullptr) {
+            dialog.convertCapturedPage(*captured);
+        }
         dialog.run();
     }
     gtk_widget_destroy(owner);
     return runMessageLoop();
+}
+
+int runDesktopProgramOnCapturedPage(const std::string& folder) {
+    CapturedPage page;
+    std::string problem;
+    const bool read = readCapturedPage(folder, page, problem);
+    // The cookies stay on disk no longer than it takes to read them.
+    removeCapturedPage(folder);
+    if (!read) {
+        std::fprintf(stderr, "pagewing: %s\n", problem.c_str());
+        return 1;
+    }
+    return runDesktopProgram(page.url.c_str(), &page);
 }

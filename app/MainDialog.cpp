@@ -237,6 +237,14 @@ void MainDialog::onCreateEmail(GtkWidget*, MainDialog* self) {
     });
 }
 
+void MainDialog::convertCapturedPage(const CapturedPage& page) {
+    m_busy = true;
+    runWhenIdle([this, &page] {
+        runCapturedPageEmail(*this, page);
+        m_busy = false;
+    });
+}
+
 void MainDialog::onOptions(GtkWidget*, MainDialog* self) {
     if (self->m_busy || self->m_ended) {
         return;
@@ -253,9 +261,15 @@ void MainDialog::onOptions(GtkWidget*, MainDialog* self) {
 }
 
 void MainDialog::onToolbarButton(GtkWidget*, MainDialog* self) {
-    if (!self->m_busy && !self->m_ended) {
-        registerToolbarButton();
+    if (self->m_busy || self->m_ended) {
+        return;
     }
+    const std::string text = toolbarButtonMessage(registerToolbarButton());
+    GtkWidget* box = gtk_message_dialog_new(GTK_WINDOW(self->m_dialog), GTK_DIALOG_MODAL,
+                                            GTK_MESSAGE_INFO, GTK_BUTTONS_OK, "%s", text.c_str());
+    gtk_window_set_title(GTK_WINDOW(box), "Pagewing");
+    gtk_dialog_run(GTK_DIALOG(box));
+    gtk_widget_destroy(box);
 }
 
 gboolean MainDialog::onListKey(GtkWidget*, GdkEventKey* event, MainDialog* self) {

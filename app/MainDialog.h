@@ -35,6 +35,9 @@ public:
     // Shows the dialog until it ends; returns its result.
     int run();
 
+    // Converts the page once the dialog shows; the page must outlive run().
+    void convertCapturedPage(const CapturedPage& page);
+
     std::string editText() override;
     bool selectedItemText(std::string& text) override;
     bool selectedItemSource(SessionSource& source) override;

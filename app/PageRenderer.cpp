@@ -30,7 +30,6 @@ constexpr milliseconds kScrollQuietTime{300};
 constexpr int kMaxScrollSteps = 60;
 constexpr seconds kMaxScrollTime{15};
 constexpr seconds kCaptureTime{30};
-constexpr int64_t kSecondsFrom1601To1970 = 11644473600;
 
 // The doctype as written, the document without its noscript elements
 // (their text is what a reader without scripts sees, and the scripts ran),
@@ -144,7 +143,7 @@ std::string cookieLine(const Json& cookie) {
     row.httpOnly = cookie.value("httpOnly", false);
     const double expires = cookie.value("expires", -1.0);
     if (!cookie.value("session", false) && expires > 0) {
-        row.expiresUtc = (static_cast<int64_t>(expires) + kSecondsFrom1601To1970) * 1000000;
+        row.expiresUtc = chromiumTimeFromUnixSeconds(static_cast<int64_t>(expires));
     }
     return chromiumCookieLine(row, cookie.value("value", std::string()));
 }

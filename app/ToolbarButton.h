@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/NativeHostManifests.h"
+
 #include <string>
 
 // The browser toolbar button: the seven values that name the program as a
@@ -14,5 +16,17 @@ inline constexpr const char* kToolbarButtonClsid = "{1FBA04EE-3024-11D2-8F1F-000
 // The program's own file (/proc/self/exe); "" when it cannot be read.
 std::string ownProgramPath();
 
-// Stores the values and installs the desktop entry; nothing is reported.
-void registerToolbarButton();
+// What the registration did, for the user to read.
+struct ToolbarButtonReport {
+    bool schemeHandler = false; // "pagewing:" links start the program
+    HostManifestsReport manifests;
+    std::string extensionFolder; // "" when the extension's files are not found
+};
+
+// Stores the values, installs the desktop entry, and writes the native
+// host manifests through which the browser extension starts the program.
+ToolbarButtonReport registerToolbarButton();
+
+// The message box text: what was written, and how to add the extension to
+// each browser.
+std::string toolbarButtonMessage(const ToolbarButtonReport& report);

@@ -4,7 +4,9 @@
 #include "app/VT_Registry.h"
 
 #include "RegistryTestSupport.h"
+#include "app/ExtensionId.h"
 #include "foundation/StringBuffer.h"
+#include "support/ScopedEnvironment.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -158,6 +160,8 @@ protected:
         m_savedData = data != nullptr ? data : "";
         m_hadData = data != nullptr;
         setenv("XDG_DATA_HOME", m_data.path().c_str(), 1);
+        // The browsers' manifests go under the home folder.
+        m_environment.set("HOME", m_homeFolder.path());
     }
     void TearDown() override {
         if (m_hadData) {
@@ -168,6 +172,8 @@ protected:
     }
     ScopedConfigHome m_home;
     TempDir m_data;
+    TempDir m_homeFolder;
+    ScopedEnvironment m_environment;
     std::string m_savedData;
     bool m_hadData = false;
 };
@@ -178,7 +184,7 @@ int runQuietly(const std::string& command) {
 }
 
 TEST_F(ToolbarButtonTest, StoresTheSevenValuesAndInstallsTheHandler) {
-    registerToolbarButton();
+    const ToolbarButtonReport report = registerToolbarButton();
     VT_Registry registry(nullptr);
     RegistryKeyPtr key = registry.openKeyPath(HKEY_LOCAL_MACHINE, kToolbarKeyPath, true);
     ASSERT_NE(key, nullptr);
@@ -209,6 +215,33 @@ TEST_F(ToolbarButtonTest, StoresTheSevenValuesAndInstallsTheHandler) {
     EXPECT_NE(mimeApps.find("[Default Applications]\nx-scheme-handler/pagewing=pagewing.desktop\n"),
               std::string::npos)
         << mimeApps;
+
+    // The browsers find the native host, and the user is told where.
+    EXPECT_TRUE(report.schemeHandler);
+    EXPECT_TRUE(report.manifests.failed.empty());
+    ASSERT_EQ(report.manifests.written.size(), 3U);
+    const std::string home = m_homeFolder.path();
+    const std::vector<std::pair<std::string, std::string>> manifests = {
+        {"/.mozilla/native-messaging-hosts/org.pagewing.host.json",
+         "\"allowed_extensions\": [\n    \"pagewing@pagewing.org\"\n  ]"},
+        {"/.config/chromium/NativeMessagingHosts/org.pagewing.host.json",
+         "\"allowed_origins\": [\n    \"chrome-extension://" + std::string(kChromiumExtensionId) +
+             "/\"\n  ]"},
+        {"/.config/google-chrome/NativeMessagingHosts/org.pagewing.host.json",
+         "\"allowed_origins\": [\n    \"chrome-extension://"},
+    };
+    for (size_t i = 0; i < manifests.size(); ++i) {
+        EXPECT_EQ(report.manifests.written[i], home + manifests[i].first);
+        const std::string text = readWholeFile(home + manifests[i].first);
+        EXPECT_NE(text.find("\"name\": \"org.pagewing.host\""), std::string::npos) << text;
+        EXPECT_NE(text.find("\"path\": \"" + program + "\""), std::string::npos) << text;
+        EXPECT_NE(text.find("\"type\": \"stdio\""), std::string::npos) << text;
+        EXPECT_NE(text.find(manifests[i].second), std::string::npos) << text;
+    }
+    EXPECT_EQ(report.extensionFolder, std::string(PAGEWING_SOURCE_DIR) + "/browser/extension");
+    const std::string message = toolbarButtonMessage(report);
+    EXPECT_NE(message.find(report.extensionFolder), std::string::npos) << message;
+    EXPECT_NE(message.find(report.manifests.written[0]), std::string::npos) << message;
 
     // Pressing the button again rewrites the same values.
     const std::string settings = readWholeFile(m_home.settingsFile());

@@ -4,6 +4,7 @@
 Usage: program_checks.py PAGEWING BUILD_DIR
 """
 
+import json
 import os
 import pathlib
 import shutil
@@ -58,6 +59,14 @@ def check_install(build_dir):
         check(svg.tag.endswith("svg"), "the icon is not an SVG picture")
         result = run([str(program), "--bookmarklet"])
         check(result.stdout == BOOKMARKLET, "the installed program does not run")
+        # The browsers find the installed program as their extension's host.
+        for manifest, allowed in (("lib/mozilla/native-messaging-hosts", "allowed_extensions"),
+                                  ("etc/chromium/native-messaging-hosts", "allowed_origins")):
+            path = root / manifest / "org.pagewing.host.json"
+            check(path.is_file(), "no host manifest " + manifest)
+            text = json.loads(path.read_text())
+            check(text["path"] == str(program) and text["name"] == "org.pagewing.host" and
+                  len(text[allowed]) == 1, "host manifest %s: %r" % (manifest, text))
 
 
 def main():
