@@ -4,7 +4,7 @@
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps build asan test test-default test-asan demo bench fuzz install clean
+.PHONY: all deps build asan test test-default test-asan demo bench fuzz install dist-extension clean
 
 all: build
 
@@ -39,6 +39,10 @@ fuzz: deps
 PREFIX ?= /usr/local
 install: build
 	cmake --install build --prefix "$(PREFIX)"
+
+# build/pagewing-extension.zip for Chromium, build/pagewing-extension.xpi for Firefox.
+dist-extension: build
+	cmake --build --preset default --target dist-extension
 
 clean:
 	rm -rf build build-asan build-fuzz demo.eml
