@@ -74,6 +74,10 @@ async function captureTab(tabOrId) {
         );
         const message = buildMessage(page, shapeCookies(lists));
         const answer = await api.runtime.sendNativeMessage(HOST, message);
+        // The host answers {"ok": false, "error": ...} for what it refuses.
+        if (answer?.ok !== true) {
+            throw new Error(answer?.error ?? "Pagewing did not take the page");
+        }
         await showResult(null);
         return answer;
     } catch (error) {

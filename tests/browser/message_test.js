@@ -268,7 +268,7 @@ test("buildMessage", async (t) => {
 
 // background.js in a vm context with a stand-in for the browser API and for
 // the page that collectPage runs in.
-function loadBackground({ url = "https://shop.test/cart", injected, stores = [], cookies = {}, hostError } = {}) {
+function loadBackground({ url = "https://shop.test/cart", injected, stores = [], cookies = {}, hostError, hostAnswer } = {}) {
     const calls = { targets: [], cookieQueries: [], sent: [], badge: [], title: [], menus: [], logged: [] };
     const listeners = {};
     const event = (name) => ({ addListener: (listener) => { listeners[name] = listener; } });
@@ -307,7 +307,7 @@ function loadBackground({ url = "https://shop.test/cart", injected, stores = [],
                     if (hostError) {
                         throw new Error(hostError);
                     }
-                    return { ok: true };
+                    return hostAnswer ?? { ok: true };
                 },
             },
             scripting: {
@@ -405,6 +405,13 @@ test("background capture", async (t) => {
             tab: 4,
             options: { hostError: "Specified native messaging host not found." },
             reason: "Specified native messaging host not found.",
+            sent: 1,
+        },
+        {
+            name: "a page the host refuses",
+            tab: 4,
+            options: { hostAnswer: { ok: false, error: "the message is larger than 64 MiB" } },
+            reason: "the message is larger than 64 MiB",
             sent: 1,
         },
     ];
