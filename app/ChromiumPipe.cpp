@@ -1,6 +1,7 @@
 #include "app/ChromiumPipe.h"
 
 #include "app/InterruptCleanup.h"
+#include "http/TransferCancel.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -253,7 +254,9 @@ bool ChromiumPipe::receive(std::string& message, Deadline deadline, std::string&
             return false;
         }
         pollfd ready{m_fromBrowser, POLLIN, 0};
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
+        // In slices, so that the user's Stop is seen within a fifth of a second.
+        const auto left = std::min(std::chrono::ceil<std::chrono::milliseconds>(deadline - now),
+                                   std::chrono::milliseconds(200));
         const int polled =
             ::poll(&ready, 1, static_cast<int>(std::min<int64_t>(left.count(), INT_MAX)));
         if (polled < 0 && errno != EINTR) {
@@ -286,7 +289,9 @@ void ChromiumPipe::stop() {
     // that its group cannot be another's while the group is ended.
     closeDescriptor(m_toBrowser);
     if (m_pid > 0) {
-        const auto deadline = std::chrono::steady_clock::now() + kExitWait;
+        // After the user's Stop nobody waits for a tidy exit.
+        const auto deadline = std::chrono::steady_clock::now() +
+                              (transfersCancelled() ? std::chrono::seconds(0) : kExitWait);
         while (!hasEnded(m_pid) && std::chrono::steady_clock::now() < deadline) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }

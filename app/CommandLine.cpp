@@ -464,20 +464,6 @@ std::string shownSource(const PageSource& source) {
     return shown;
 }
 
-std::string failureReason(const Mhtml& converter, const ProgressLog& log,
-                          const PageSource& source) {
-    if (!converter.pageProblem().empty()) {
-        return converter.pageProblem();
-    }
-    std::string reason = log.failureReason();
-    if (!reason.empty()) {
-        return reason;
-    }
-    return source.kind == PageSource::Kind::Url
-               ? "the page could not be loaded (the server did not answer with status 200)"
-               : "the page could not be converted";
-}
-
 struct GObjectDeleter {
     void operator()(gpointer object) const { g_object_unref(object); }
 };
@@ -620,7 +606,9 @@ int run(const Options& options) {
     log.finish();
     if (!converted) {
         std::fprintf(stderr, "pagewing: cannot convert %s: %s\n", shownSource(source).c_str(),
-                     problem.empty() ? failureReason(converter, log, source).c_str()
+                     problem.empty() ? conversionFailureReason(converter, log,
+                                                               source.kind == PageSource::Kind::Url)
+                                           .c_str()
                                      : problem.c_str());
         return kExitFailed;
     }

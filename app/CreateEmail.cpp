@@ -4,6 +4,7 @@
 #include "app/BrowserCookies.h"
 #include "app/CapturedPage.h"
 #include "app/CreateEmailSteps.h"
+#include "app/ProgressLog.h"
 #include "app/RenderedConversion.h"
 #include "app/TempMessageFile.h"
 #include "convert/Mhtml.h"
@@ -14,27 +15,32 @@
 
 namespace {
 
-void launchMessage(CreateEmailView& view, const StringBuffer& message) {
+void saveMessage(CreateEmailView& view, const CreateEmailJob& job) {
+    StringBuffer dataDir;
+    readDataDir(dataDir);
     std::string path;
-    if (!writeTemporaryMessageFile(kTemporaryMessageName, message, path)) {
+    if (view.askSaveFileName(dataDir.getString(), saveFileNameFor(job.title).c_str(), path)) {
+        FileSys::writeFile(path.c_str(), job.message.getString(), job.message.getSize(), nullptr);
+    }
+    view.endDialog(1);
+}
+
+void launchMessage(CreateEmailView& view, const CreateEmailJob& job) {
+    std::string path;
+    if (!writeTemporaryMessageFile(kTemporaryMessageName, job.message, path)) {
         // A failed write is not reported: the mail client is still asked to
         // open the name the message was meant to have.
         StringBuffer free;
         FileSys::getTempFilename(kTemporaryMessageName, free);
         path = free.getString();
     }
-    view.openWithMailClient(path.c_str());
-    view.showStatus(kStatusDone);
-    view.endDialog(1);
-}
-
-void saveMessage(CreateEmailView& view, const StringBuffer& message) {
-    StringBuffer dataDir;
-    readDataDir(dataDir);
-    std::string path;
-    if (view.askSaveFileName(dataDir.getString(), path)) {
-        FileSys::writeFile(path.c_str(), message.getString(), message.getSize(), nullptr);
+    // Without a mail program the message must not sit in the temporary
+    // folder unmentioned.
+    if (!view.openWithMailClient(path.c_str()) && view.offerSaveInstead(path.c_str())) {
+        saveMessage(view, job);
+        return;
     }
+    view.showStatus(kStatusDone);
     view.endDialog(1);
 }
 
@@ -72,59 +78,104 @@ void configureMailSafe(Mhtml& converter, const std::vector<std::string>& cookies
 } // namespace
 
 bool convertEmailInput(const char* input, StringBuffer& out,
-                       const std::vector<std::string>& cookies) {
+                       const std::vector<std::string>& cookies, std::string* problem,
+                       std::string* title) {
     Mhtml converter;
     configureMailSafe(converter, cookies);
+    ProgressLog log(nullptr, nullptr);
+    converter.m_log = &log;
+    std::string renderProblem;
+    bool converted = false;
     if (readRunPageScripts()) {
-        std::string problem;
-        return convertRenderedPage(converter, input, RenderSettings(), out, problem);
+        converted = convertRenderedPage(converter, input, RenderSettings(), out, renderProblem);
+    } else if (takesUrlPath(input)) {
+        converted = converter.convertUrl(input, out);
+    } else {
+        converted = converter.convertFile(input, kMailHostText, out);
     }
-    if (takesUrlPath(input)) {
-        return converter.convertUrl(input, out);
+    if (problem != nullptr && !converted) {
+        *problem = !renderProblem.empty()
+                       ? renderProblem
+                       : conversionFailureReason(converter, log, takesUrlPath(input));
     }
-    return converter.convertFile(input, kMailHostText, out);
+    if (title != nullptr) {
+        *title = converter.messageTitle();
+    }
+    return converted;
+}
+
+bool prepareCreateEmail(CreateEmailView& view, CreateEmailJob& job) {
+    if (job.captured == nullptr) {
+        EmailInput input;
+        const std::string edit = view.editText();
+        std::string item;
+        const bool hasSelection = view.selectedItemText(item);
+        if (!chooseEmailInput(edit.c_str(), hasSelection ? item.c_str() : nullptr, input)) {
+            view.showStatus(emptyInputStatus(input).c_str());
+            return false;
+        }
+        job.input = input.text.getString();
+        job.cookies = pickedPageCookies(view, edit, hasSelection);
+    }
+    view.showStatus(kStatusWorking);
+    return true;
+}
+
+void convertCreateEmail(CreateEmailJob& job) {
+    job.converted = job.captured != nullptr
+                        ? convertCapturedPage(*job.captured, job.message, &job.problem, &job.title)
+                        : convertEmailInput(job.input.c_str(), job.message, job.cookies,
+                                            &job.problem, &job.title);
+}
+
+void finishCreateEmail(CreateEmailView& view, CreateEmailJob& job, bool stopped) {
+    if (stopped) {
+        view.showStatus(kStatusStopped);
+        return;
+    }
+    if (!job.converted) {
+        view.showStatus(failedStatus(job.problem).c_str());
+        return;
+    }
+    if (launchMailClient) {
+        launchMessage(view, job);
+    } else {
+        saveMessage(view, job);
+    }
 }
 
 void runCreateEmail(CreateEmailView& view) {
-    EmailInput input;
-    const std::string edit = view.editText();
-    std::string item;
-    const bool hasSelection = view.selectedItemText(item);
-    if (!chooseEmailInput(edit.c_str(), hasSelection ? item.c_str() : nullptr, input)) {
-        view.showStatus(emptyInputStatus(input).c_str());
-        return;
-    }
-    view.showStatus(kStatusWorking);
-    StringBuffer message;
-    if (!convertEmailInput(input.text.getString(), message,
-                           pickedPageCookies(view, edit, hasSelection))) {
-        view.showStatus(kStatusFailed);
-        return;
-    }
-    if (launchMailClient) {
-        launchMessage(view, message);
-    } else {
-        saveMessage(view, message);
+    CreateEmailJob job;
+    if (prepareCreateEmail(view, job)) {
+        convertCreateEmail(job);
+        finishCreateEmail(view, job, false);
     }
 }
 
-bool convertCapturedPage(const CapturedPage& page, StringBuffer& out) {
+bool convertCapturedPage(const CapturedPage& page, StringBuffer& out, std::string* problem,
+                         std::string* title) {
     Mhtml converter;
     configureMailSafe(converter, page.cookieLines);
-    return converter.convertDocument(page.html.data(), static_cast<int>(page.html.size()),
-                                     page.url.c_str(), "utf-8", out);
+    ProgressLog log(nullptr, nullptr);
+    converter.m_log = &log;
+    const bool converted =
+        page.html.size() <= static_cast<size_t>(INT_MAX) &&
+        converter.convertDocument(page.html.data(), static_cast<int>(page.html.size()),
+                                  page.url.c_str(), "utf-8", out);
+    if (problem != nullptr && !converted) {
+        *problem = conversionFailureReason(converter, log, true);
+    }
+    if (title != nullptr) {
+        *title = converter.messageTitle();
+    }
+    return converted;
 }
 
 void runCapturedPageEmail(CreateEmailView& view, const CapturedPage& page) {
-    view.showStatus(kStatusWorking);
-    StringBuffer message;
-    if (page.html.size() > static_cast<size_t>(INT_MAX) || !convertCapturedPage(page, message)) {
-        view.showStatus(kStatusFailed);
-        return;
-    }
-    if (launchMailClient) {
-        launchMessage(view, message);
-    } else {
-        saveMessage(view, message);
+    CreateEmailJob job;
+    job.captured = &page;
+    if (prepareCreateEmail(view, job)) {
+        convertCreateEmail(job);
+        finishCreateEmail(view, job, false);
     }
 }

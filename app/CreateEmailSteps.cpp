@@ -97,3 +97,45 @@ std::string withDefaultExtension(const std::string& path, const char* extension)
     }
     return path + "." + extension;
 }
+
+std::string failedStatus(const std::string& reason) {
+    std::string status = kStatusFailed;
+    if (reason.empty()) {
+        return status;
+    }
+    std::string sentence = reason;
+    if (sentence[0] >= 'a' && sentence[0] <= 'z') {
+        sentence[0] = static_cast<char>(sentence[0] - 'a' + 'A');
+    }
+    const char last = sentence.back();
+    if (last != '.' && last != '!' && last != '?') {
+        sentence += '.';
+    }
+    return status + " " + sentence;
+}
+
+std::string saveFileNameFor(const std::string& title) {
+    constexpr int kMaxNameBytes = 100;
+    std::string name;
+    bool blank = false;
+    for (const char c : title) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7f || c == '/' || c == ' ' || c == '\\') {
+            blank = true;
+            continue;
+        }
+        if (blank && !name.empty()) {
+            name += ' ';
+        }
+        blank = false;
+        name += c;
+    }
+    // A leading dot would hide the file.
+    const size_t visible = name.find_first_not_of('.');
+    name = visible == std::string::npos ? std::string() : name.substr(visible);
+    name = limitToBuffer(name.c_str(), kMaxNameBytes + 1);
+    while (!name.empty() && (name.back() == ' ' || name.back() == '.')) {
+        name.pop_back();
+    }
+    return (name.empty() ? std::string("message") : name) + ".eml";
+}

@@ -10,6 +10,7 @@
 inline constexpr const char* kStatusWorking = "Working... PLEASE WAIT...";
 inline constexpr const char* kStatusFailed = "Failed.";
 inline constexpr const char* kStatusDone = "DONE";
+inline constexpr const char* kStatusStopped = "Stopped.";
 inline constexpr const char* kBrowserListFailed = "Failed to get browser information";
 inline constexpr const char* kTemporaryMessageName = "wpx.eml";
 inline constexpr const char* kMailHostText = "localhost";
@@ -51,3 +52,13 @@ std::string percentDecode(const char* text);
 
 // A name without an extension gets "." + extension ("page" -> "page.eml").
 std::string withDefaultExtension(const std::string& path, const char* extension);
+
+// "Failed." and, when known, the reason as a sentence: "Failed. The server
+// answered 404 Not Found."
+std::string failedStatus(const std::string& reason);
+
+// The name the Save dialog proposes for a message with this title: the
+// title without what a file name cannot hold (slashes, control
+// characters, leading dots), its blanks collapsed, at most 100 bytes of
+// whole characters, and ".eml"; "message.eml" for a title with nothing left.
+std::string saveFileNameFor(const std::string& title);

@@ -71,7 +71,8 @@ bool FolderChooser::chooseFolder(GtkWindow* owner, const char* title, StringBuff
     return chosen;
 }
 
-bool askSaveFileName(GtkWindow* owner, const char* startFolder, std::string& path) {
+bool askSaveFileName(GtkWindow* owner, const char* startFolder, const char* proposedName,
+                     std::string& path) {
     path.clear();
     GtkWidget* dialog = gtk_file_chooser_dialog_new(
         kSaveDialogTitle, owner, GTK_FILE_CHOOSER_ACTION_SAVE, "_Cancel", GTK_RESPONSE_CANCEL,
@@ -83,7 +84,7 @@ bool askSaveFileName(GtkWindow* owner, const char* startFolder, std::string& pat
     gtk_file_filter_set_name(filter, kEmlFilterName);
     gtk_file_filter_add_pattern(filter, kEmlFilterPattern);
     gtk_file_chooser_add_filter(chooser, filter);
-    gtk_file_chooser_set_current_name(chooser, "");
+    gtk_file_chooser_set_current_name(chooser, proposedName != nullptr ? proposedName : "");
     if (startFolder != nullptr && *startFolder != 0) {
         gtk_file_chooser_set_current_folder(chooser, startFolder);
     }

@@ -22,7 +22,9 @@ inline constexpr const char* kEmlFilterName = "EML Files (*.eml)";
 inline constexpr const char* kEmlFilterPattern = "*.eml";
 
 // The Save dialog for the message: the one filter "EML Files (*.eml)",
-// an empty name, the start folder when it is not empty, a question before
-// an existing file is replaced, and ".eml" added to a name without an
-// extension. True when the user confirmed a name; path then holds it.
-bool askSaveFileName(GtkWindow* owner, const char* startFolder, std::string& path);
+// the proposed name (may be empty), the start folder when it is not empty,
+// a question before an existing file is replaced, and ".eml" added to a
+// name without an extension. True when the user confirmed a name; path
+// then holds it.
+bool askSaveFileName(GtkWindow* owner, const char* startFolder, const char* proposedName,
+                     std::string& path);

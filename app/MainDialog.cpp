@@ -9,6 +9,7 @@
 #include "app/GtkFileChoosers.h"
 #include "app/OptionsDialog.h"
 #include "app/ToolbarButton.h"
+#include "http/TransferCancel.h"
 
 #include <gtk/gtk.h>
 
@@ -44,6 +45,7 @@ MainDialog::MainDialog(GtkWindow* owner, const char* initialUrl) {
 }
 
 MainDialog::~MainDialog() {
+    stopJob();
     if (m_dialog != nullptr) {
         gtk_widget_destroy(m_dialog);
     }
@@ -122,9 +124,13 @@ GtkWidget* MainDialog::buildButtons() {
     g_signal_connect(create, "clicked", G_CALLBACK(onCreateEmail), this);
     g_signal_connect(options, "clicked", G_CALLBACK(onOptions), this);
     g_signal_connect(toolbar, "clicked", G_CALLBACK(onToolbarButton), this);
+    m_cancel = gtk_button_new_with_label(kCancelLabel);
+    g_signal_connect(m_cancel, "clicked", G_CALLBACK(onCancel), this);
+    gtk_widget_set_no_show_all(m_cancel, TRUE);
     gtk_box_pack_start(GTK_BOX(row), create, TRUE, TRUE, 0);
     gtk_box_pack_start(GTK_BOX(row), options, FALSE, FALSE, 0);
     gtk_box_pack_start(GTK_BOX(row), toolbar, TRUE, TRUE, 0);
+    gtk_box_pack_start(GTK_BOX(row), m_cancel, FALSE, FALSE, 0);
     // The default button: Enter anywhere in the dialog presses it.
     gtk_widget_set_can_default(create, TRUE);
     gtk_window_set_default(GTK_WINDOW(m_dialog), create);
@@ -164,7 +170,9 @@ int MainDialog::run() {
     centerOnDesktop(GTK_WINDOW(m_dialog));
     int result = gtk_dialog_run(GTK_DIALOG(m_dialog));
     if (!m_ended) {
-        // The close command (or the window went away): the program ends too.
+        // The close command (or the window went away): the program ends too,
+        // and a conversion under way ends without opening anything.
+        stopJob();
         result = kCloseCommandResult;
         postQuitMessage(0);
     }
@@ -210,12 +218,26 @@ void MainDialog::showStatus(const char* text) {
     drawPendingChanges(m_dialog);
 }
 
-bool MainDialog::askSaveFileName(const char* startFolder, std::string& path) {
-    return ::askSaveFileName(GTK_WINDOW(m_dialog), startFolder, path);
+bool MainDialog::askSaveFileName(const char* startFolder, const char* proposedName,
+                                 std::string& path) {
+    return ::askSaveFileName(GTK_WINDOW(m_dialog), startFolder, proposedName, path);
 }
 
-void MainDialog::openWithMailClient(const char* path) {
-    ::openWithMailClient(path, GTK_WINDOW(m_dialog));
+bool MainDialog::openWithMailClient(const char* path) {
+    return ::openWithMailClient(path, GTK_WINDOW(m_dialog));
+}
+
+bool MainDialog::offerSaveInstead(const char* path) {
+    GtkWidget* box =
+        gtk_message_dialog_new(GTK_WINDOW(m_dialog), GTK_DIALOG_MODAL, GTK_MESSAGE_WARNING,
+                               GTK_BUTTONS_NONE, kNoMailProgramText, path);
+    gtk_window_set_title(GTK_WINDOW(box), "Pagewing");
+    gtk_dialog_add_buttons(GTK_DIALOG(box), "_Close", GTK_RESPONSE_CLOSE, "_Save As…",
+                           GTK_RESPONSE_ACCEPT, nullptr);
+    gtk_dialog_set_default_response(GTK_DIALOG(box), GTK_RESPONSE_ACCEPT);
+    const bool save = gtk_dialog_run(GTK_DIALOG(box)) == GTK_RESPONSE_ACCEPT;
+    gtk_widget_destroy(box);
+    return save;
 }
 
 void MainDialog::endDialog(int result) {
@@ -225,24 +247,72 @@ void MainDialog::endDialog(int result) {
 }
 
 void MainDialog::onCreateEmail(GtkWidget*, MainDialog* self) {
-    // The status line is drawn while the conversion runs; clicks that
-    // arrive meanwhile must not start a second one.
+    // Clicks that arrive while a conversion runs must not start a second one.
     if (self->m_busy || self->m_ended) {
         return;
     }
-    self->m_busy = true;
-    runWhenIdle([self] {
-        runCreateEmail(*self);
-        self->m_busy = false;
+    auto job = std::make_unique<CreateEmailJob>();
+    if (prepareCreateEmail(*self, *job)) {
+        self->startJob(std::move(job));
+    }
+}
+
+void MainDialog::startJob(std::unique_ptr<CreateEmailJob> job) {
+    m_busy = true;
+    m_stopping = false;
+    m_job = std::move(job);
+    allowTransfers();
+    gtk_widget_set_sensitive(m_cancel, TRUE);
+    gtk_widget_show(m_cancel);
+    CreateEmailJob* running = m_job.get();
+    m_worker = std::thread([this, running] {
+        convertCreateEmail(*running);
+        m_doneSource = g_idle_add(&MainDialog::onJobDone, this);
     });
 }
 
+gboolean MainDialog::onJobDone(void* data) {
+    auto* self = static_cast<MainDialog*>(data);
+    self->m_worker.join();
+    self->m_doneSource = 0;
+    gtk_widget_hide(self->m_cancel);
+    std::unique_ptr<CreateEmailJob> job = std::move(self->m_job);
+    finishCreateEmail(*self, *job, self->m_stopping);
+    allowTransfers();
+    self->m_busy = false;
+    return G_SOURCE_REMOVE;
+}
+
+void MainDialog::onCancel(GtkWidget*, MainDialog* self) {
+    if (self->m_job != nullptr && !self->m_stopping) {
+        self->m_stopping = true;
+        gtk_widget_set_sensitive(self->m_cancel, FALSE);
+        cancelTransfers();
+    }
+}
+
+// Stops a conversion under way and waits for it; what it made is dropped.
+void MainDialog::stopJob() {
+    if (!m_worker.joinable()) {
+        return;
+    }
+    cancelTransfers();
+    m_worker.join();
+    if (m_doneSource != 0) {
+        g_source_remove(m_doneSource);
+        m_doneSource = 0;
+    }
+    m_job.reset();
+    allowTransfers();
+    m_busy = false;
+}
+
 void MainDialog::convertCapturedPage(const CapturedPage& page) {
-    m_busy = true;
-    runWhenIdle([this, &page] {
-        runCapturedPageEmail(*this, page);
-        m_busy = false;
-    });
+    auto job = std::make_unique<CreateEmailJob>();
+    job->captured = &page;
+    if (prepareCreateEmail(*this, *job)) {
+        startJob(std::move(job));
+    }
 }
 
 void MainDialog::onOptions(GtkWidget*, MainDialog* self) {

@@ -95,8 +95,9 @@ void build(OptionsWidgets& widgets, GtkWindow* owner) {
     gtk_box_pack_start(GTK_BOX(row), browse, FALSE, FALSE, 0);
     gtk_box_pack_start(GTK_BOX(content), row, FALSE, FALSE, 0);
 
-    gtk_dialog_add_button(GTK_DIALOG(widgets.dialog), "OK", 1);
+    // GTK's own order: the affirmative button last, at the right.
     gtk_dialog_add_button(GTK_DIALOG(widgets.dialog), "Cancel", 2);
+    gtk_dialog_add_button(GTK_DIALOG(widgets.dialog), "OK", 1);
     gtk_dialog_set_default_response(GTK_DIALOG(widgets.dialog), 1);
     g_signal_connect(widgets.dialog, "close", G_CALLBACK(onCloseKey), nullptr);
 }

@@ -1,5 +1,7 @@
 #include "ProgressLog.h"
 
+#include "convert/Mhtml.h"
+
 namespace {
 
 // Often enough to look alive, rarely enough not to slow down a page with
@@ -136,4 +138,16 @@ void ProgressLog::draw(bool force) {
     }
     std::fputs("\033[K", m_progress);
     std::fflush(m_progress);
+}
+
+std::string conversionFailureReason(const Mhtml& converter, const ProgressLog& log, bool fetched) {
+    if (!converter.pageProblem().empty()) {
+        return converter.pageProblem();
+    }
+    std::string reason = log.failureReason();
+    if (!reason.empty()) {
+        return reason;
+    }
+    return fetched ? "the page could not be loaded (the server did not answer with status 200)"
+                   : "the page could not be converted";
 }

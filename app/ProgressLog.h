@@ -14,6 +14,8 @@
 // resources, for the one-line failure report, counts the resources that
 // arrived and those that did not, writes one line per resource to the
 // report stream (-v), and keeps one progress line up to date.
+class Mhtml;
+
 class ProgressLog : public DiagnosticLog, public ResourceProgress {
 public:
     // inner may be null; a null progress stream draws no progress line.
@@ -65,3 +67,8 @@ private:
     bool m_drawn = false;
     std::chrono::steady_clock::time_point m_lastDraw;
 };
+
+// Why a conversion that failed failed, in words for the user: the page's
+// own problem ("the server answered 404 Not Found"), else what the log
+// caught last, else a general line for a fetched page or a file.
+std::string conversionFailureReason(const Mhtml& converter, const ProgressLog& log, bool fetched);

@@ -264,10 +264,12 @@ bool Mhtml::buildMessage(StringBuffer& html, StringBuffer& out) {
     std::string subject;
     if (m_subject.getSize() > 0) {
         subject = HeaderFieldText::unstructured("Subject", textOf(m_subject), "utf-8");
+        m_messageTitle = textOf(m_subject);
     } else {
         StringBuffer title;
         pageTitle(html, title);
         subject = HeaderFieldText::unstructured("Subject", textOf(title), textOf(m_charset));
+        m_messageTitle = textOf(title);
     }
     root->setHeaderField("Subject", subject.c_str());
     setAddressesIfGiven(*root, "To", m_to);

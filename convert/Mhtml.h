@@ -189,6 +189,9 @@ public:
     // answered 404 Not Found", "not an HTML page (PNG image)"); empty when
     // the conversion succeeded or the reason is only in the log.
     const std::string& pageProblem() const { return m_pageProblem; }
+    // The Subject of the last message made, as text (UTF-8): what the user
+    // typed, else the page's title; a name for the message's file.
+    const std::string& messageTitle() const { return m_messageTitle; }
     // The login (m_httpLogin, m_httpPassword) goes only to the scheme, host
     // and port of this page, never to a host that a picture or a sheet comes
     // from; null or a local page: to none.
@@ -286,6 +289,7 @@ private:
     std::unordered_map<std::string, std::string> m_failedAddresses;
     // How a local page wrote each reference, by content-id (the first form).
     std::unordered_map<std::string, std::string> m_writtenReferences;
+    std::string m_messageTitle;
     std::string m_pageProblem;
     // "scheme://host:port" of the page, in lower case; empty: the login goes nowhere.
     std::string m_loginOrigin;

@@ -3,6 +3,7 @@
 #include "foundation/DataBuffer.h"
 #include "http/CookieJar.h"
 #include "http/DesktopProxy.h"
+#include "http/TransferCancel.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -440,6 +441,9 @@ size_t TransferState::onBody(char* bytes, size_t size, size_t count, void* self)
 int TransferState::onProgress(void* self, curl_off_t, curl_off_t dlNow, curl_off_t,
                               curl_off_t ulNow) {
     TransferState& state = *static_cast<TransferState*>(self);
+    if (transfersCancelled()) {
+        return 1;
+    }
     if (!state.m_connected) {
         // Until the connection stands, the connect timeout is in charge.
         return 0;

@@ -137,6 +137,31 @@ TEST(CreateEmailStepsTest, DefaultExtension) {
     }
 }
 
+TEST(CreateEmailStepsTest, StatusAfterAFailure) {
+    EXPECT_EQ(failedStatus(""), "Failed.");
+    EXPECT_EQ(failedStatus("the server answered 404 Not Found"),
+              "Failed. The server answered 404 Not Found.");
+    EXPECT_EQ(failedStatus("not an HTML page (PNG image)."),
+              "Failed. Not an HTML page (PNG image).");
+}
+
+TEST(CreateEmailStepsTest, SaveNamesFromTitles) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"Hello page", "Hello page.eml"},
+        {"  a/b\\c \t\nd  ", "a b c d.eml"},
+        {"..hidden", "hidden.eml"},
+        {"...", "message.eml"},
+        {"", "message.eml"},
+        {"end.", "end.eml"},
+        // 99 ASCII bytes, then a two-byte letter that would pass 100.
+        {std::string(99, 'x') + "\xc3\xa9", std::string(99, 'x') + ".eml"},
+        {"Caf\xc3\xa9 \xe2\x80\x94 menu", "Caf\xc3\xa9 \xe2\x80\x94 menu.eml"},
+    };
+    for (const auto& [title, name] : cases) {
+        EXPECT_EQ(saveFileNameFor(title), name) << title;
+    }
+}
+
 TEST(CreateEmailStepsTest, CentredOffsets) {
     EXPECT_EQ(centeredOffset(0, 1024, 500), 262);
     EXPECT_EQ(centeredOffset(100, 1025, 500), 362);

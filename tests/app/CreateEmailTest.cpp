@@ -26,10 +26,14 @@ public:
     std::string selection;
     bool confirmSave = true;
     std::string saveName;
+    bool mailProgram = true;
+    bool saveInstead = false;
 
     std::vector<std::string> statuses;
     std::vector<std::string> opened;
     std::vector<std::string> saveFolders;
+    std::vector<std::string> proposedNames;
+    std::vector<std::string> offers;
     std::vector<int> endings;
 
     std::string editText() override { return edit; }
@@ -38,12 +42,21 @@ public:
         return hasSelection;
     }
     void showStatus(const char* text) override { statuses.emplace_back(text); }
-    bool askSaveFileName(const char* startFolder, std::string& path) override {
+    bool askSaveFileName(const char* startFolder, const char* proposedName,
+                         std::string& path) override {
         saveFolders.emplace_back(startFolder);
+        proposedNames.emplace_back(proposedName);
         path = saveName;
         return confirmSave;
     }
-    void openWithMailClient(const char* path) override { opened.emplace_back(path); }
+    bool openWithMailClient(const char* path) override {
+        opened.emplace_back(path);
+        return mailProgram;
+    }
+    bool offerSaveInstead(const char* path) override {
+        offers.emplace_back(path);
+        return saveInstead;
+    }
     void endDialog(int result) override { endings.push_back(result); }
 };
 
@@ -140,18 +153,41 @@ TEST_F(CreateEmailTest, BlankEditBoxUsesTheSelectedListItem) {
     expectMailSafeMessage(readWholeFile(view.opened[0]));
 }
 
-TEST_F(CreateEmailTest, FailedConversionsKeepTheDialogOpen) {
+TEST_F(CreateEmailTest, FailedConversionsKeepTheDialogOpenAndSayWhy) {
     // Leading blanks before "http" take the file path, which finds no file.
-    for (const std::string& input :
-         {std::string("  http://127.0.0.1:9/page.html"), m_site.file("missing.html")}) {
+    const std::string missing = m_site.file("missing.html");
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"  http://127.0.0.1:9/page.html",
+         "Failed. Failed to open file (No such file or directory)."},
+        {missing, "Failed. Failed to open file (No such file or directory)."},
+        {"http://127.0.0.1:9/page.html",
+         "Failed. Could not connect to 127.0.0.1 port 9: connection refused."},
+    };
+    for (const auto& [input, status] : cases) {
         RecordingView view;
         view.edit = input;
         runCreateEmail(view);
-        const std::vector<std::string> expected = {kStatusWorking, kStatusFailed};
+        const std::vector<std::string> expected = {kStatusWorking, status};
         EXPECT_EQ(view.statuses, expected) << input;
         EXPECT_TRUE(view.endings.empty());
         EXPECT_TRUE(view.opened.empty());
         EXPECT_TRUE(std::filesystem::is_empty(m_temp.path()));
+    }
+}
+
+TEST_F(CreateEmailTest, WithoutAMailProgramTheUserIsToldAndMaySave) {
+    for (const bool saveInstead : {false, true}) {
+        RecordingView view;
+        view.edit = m_page;
+        view.mailProgram = false;
+        view.saveInstead = saveInstead;
+        view.saveName = m_site.file("kept.eml");
+        runCreateEmail(view);
+        ASSERT_EQ(view.offers, view.opened) << "the box names the file written";
+        EXPECT_EQ(std::filesystem::exists(view.saveName), saveInstead);
+        EXPECT_EQ(view.proposedNames, saveInstead ? std::vector<std::string>{"Hello page.eml"}
+                                                  : std::vector<std::string>{});
+        EXPECT_EQ(view.endings, std::vector<int>{1});
     }
 }
 
@@ -167,6 +203,7 @@ TEST_F(CreateEmailTest, SaveActionWritesTheChosenFile) {
     view.saveName = m_site.file("saved.eml");
     runCreateEmail(view);
     EXPECT_EQ(view.saveFolders, std::vector<std::string>{"/srv/mail"});
+    EXPECT_EQ(view.proposedNames, std::vector<std::string>{"Hello page.eml"});
     expectMailSafeMessage(readWholeFile(view.saveName));
     EXPECT_TRUE(view.opened.empty());
     EXPECT_EQ(view.endings, std::vector<int>{1});

@@ -17,7 +17,12 @@ the accessibility bus (AT-SPI), and checks what reaches the user:
 4. Enter, pressed while the page list has the focus, runs Create Email (the
    default button);
 5. a page picked from the list, in a Firefox profile whose cookies the page
-   and its picture need, is converted with those cookies.
+   and its picture need, is converted with those cookies;
+6. a page that fails shows its reason after "Failed.";
+7. Cancel during a slow download stops it within a second, and nothing opens;
+8. closing the window during a download ends the program without a message;
+9. without any mail program a message box says where the message is and
+   offers the Save dialog, which proposes the page's title as the name.
 
 A screenshot of the main dialog is kept under the build directory.
 
@@ -29,6 +34,7 @@ import email.policy
 import http.server
 import os
 import pathlib
+import re
 import shutil
 import subprocess
 import sys
@@ -79,6 +85,8 @@ def wait_until(predicate, seconds, what):
 # --- the page server ----------------------------------------------------------------
 
 SLOW_SECONDS = 4
+# A download that the user stops (or leaves by closing the window).
+STALL_SECONDS = 5
 
 
 def start_server(site):
@@ -89,6 +97,9 @@ def start_server(site):
         def do_GET(self):
             if self.path == "/slow.html":
                 time.sleep(SLOW_SECONDS)
+                self.path = "/page.html"
+            if self.path == "/stall.html":
+                time.sleep(STALL_SECONDS)
                 self.path = "/page.html"
             if self.path.startswith("/member") and MEMBER_COOKIE not in (
                     self.headers.get("Cookie") or ""):
@@ -330,6 +341,58 @@ def press_enter_in_list(dialog, env):
     subprocess.run(["xdotool", "key", "Return"], check=True, env=env)
 
 
+def texts(root):
+    """The names and the texts of every node under root."""
+    for node in walk(root):
+        try:
+            yield node.get_name() or ""
+            yield node.get_text(0, -1) or ""
+        except Exception:
+            continue
+
+
+def close_window(title_pattern, env):
+    """What the window manager's close button does: WM_DELETE_WINDOW to the
+    window (Xvfb has no window manager to send it)."""
+    import ctypes
+    windows = subprocess.run(["xdotool", "search", "--name", title_pattern], env=env,
+                             capture_output=True, text=True).stdout.split()
+    check(windows, "xdotool found no window " + title_pattern)
+    x11 = ctypes.CDLL("libX11.so.6")
+    x11.XOpenDisplay.restype = ctypes.c_void_p
+    x11.XInternAtom.restype = ctypes.c_ulong
+    x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+    x11.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long,
+                               ctypes.c_void_p]
+    x11.XFlush.argtypes = [ctypes.c_void_p]
+    x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+
+    class ClientMessage(ctypes.Structure):
+        _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong),
+                    ("send_event", ctypes.c_int), ("display", ctypes.c_void_p),
+                    ("window", ctypes.c_ulong), ("message_type", ctypes.c_ulong),
+                    ("format", ctypes.c_int), ("data", ctypes.c_long * 5),
+                    ("pad", ctypes.c_long * 24)]
+    display = x11.XOpenDisplay(env["DISPLAY"].encode())
+    check(display, "cannot open the display")
+    event = ClientMessage(type=33, window=int(windows[-1]), format=32,
+                          message_type=x11.XInternAtom(display, b"WM_PROTOCOLS", 0))
+    event.data[0] = x11.XInternAtom(display, b"WM_DELETE_WINDOW", 0)
+    x11.XSendEvent(display, int(windows[-1]), 0, 0, ctypes.byref(event))
+    x11.XFlush(display)
+    x11.XCloseDisplay(display)
+
+
+def store_settings(config, **values):
+    """Changes stored settings between runs of the program, as Options would."""
+    path = config / "pagewing" / "registry.ini"
+    text = path.read_text()
+    for name, value in values.items():
+        text, count = re.subn(r"(?m)^%s=.*$" % name, "%s=%s" % (name, value), text)
+        check(count == 1, "no %s in the settings: %s" % (name, text))
+    path.write_text(text)
+
+
 def screenshot(dialog, path, env):
     Atspi = atspi()
     box = dialog.get_extents(Atspi.CoordType.SCREEN)
@@ -481,6 +544,77 @@ def inner(pagewing, artifacts):
             check(kinds == ["text/html", "image/png"], "the member message holds %r" % kinds)
             check("Only for members" in next(member.iter_parts()).get_content(),
                   "the member page's text is missing")
+
+            # 6. A page that fails says why, and the window stays for another try.
+            process = run_program(pagewing, env)
+            dialog = window(process.pid, MAIN_TITLE, process)
+            type_into(wait_until(lambda: find(dialog, "text"), 10, "the edit box"),
+                      base + "missing.html")
+            press(dialog, "Create Email")
+            failed = "Failed. The server answered 404 File not found."
+            wait_until(lambda: status_line(dialog, [failed]), 30, "the reason of the failure")
+            check(find(dialog, "text").get_text(0, -1) == base + "missing.html",
+                  "the typed address is gone")
+
+            # 7. Cancel stops a download at once; nothing is opened or saved.
+            store_settings(config, RunPageScripts=0)
+            type_into(find(dialog, "text"), base + "stall.html")
+            press(dialog, "Create Email")
+            time.sleep(1)
+            stopped_at = time.monotonic()
+            press(dialog, "Cancel")
+            wait_until(lambda: status_line(dialog, ["Stopped."]), 3, "Stopped.")
+            check(time.monotonic() - stopped_at < 2, "the download took long to stop")
+            time.sleep(STALL_SECONDS)
+            check(find(application(process.pid), "dialog", "Save As") is None,
+                  "a stopped conversion went on to the Save dialog")
+            check(find(dialog, "push button", "Cancel") is None, "Cancel is still shown")
+
+            # 8. Closing the window during a download ends the program, and
+            # nothing is opened or saved.
+            press(dialog, "Create Email")
+            time.sleep(1)
+            close_window("^Pagewing!", env)
+            finish(process, 5)
+            time.sleep(STALL_SECONDS)
+            check(sorted(saved.iterdir()) == sorted([target, saved / "member.eml"]),
+                  "something was saved: %r" % list(saved.iterdir()))
+
+            # 9. Without any mail program the user is told where the message
+            # is and may save it; the Save dialog proposes the page's title.
+            store_settings(config, Option="LaunchOutlookExpress")
+            (config / "mimeapps.list").write_text("[Default Applications]\n")
+            (data / "applications" / "recorder.desktop").unlink()
+            # The system's data without its programs: a text editor, as a
+            # handler of text/plain, would otherwise be taken for the mail
+            # program.
+            no_programs = root / "no-programs"
+            no_programs.mkdir()
+            for entry in pathlib.Path("/usr/share").iterdir():
+                if entry.name != "applications":
+                    (no_programs / entry.name).symlink_to(entry)
+            bare = dict(env, XDG_DATA_DIRS=str(no_programs))
+            process = run_program(pagewing, bare)
+            dialog = window(process.pid, MAIN_TITLE, process)
+            type_into(wait_until(lambda: find(dialog, "text"), 10, "the edit box"),
+                      base + "page.html")
+            press(dialog, "Create Email")
+            box = wait_until(lambda: find(application(process.pid), "alert") or
+                             find(application(process.pid), "dialog", "Pagewing"), 30,
+                             "the message box")
+            named = [pathlib.Path(found) for words in texts(box)
+                     for found in re.findall(re.escape(str(temp)) + r"/wpx\S*\.eml", words)]
+            check(named and named[0].is_file(),
+                  "the box does not say where the message is: %r" % list(texts(box)))
+            press(box, "Save As…")
+            chooser = window(process.pid, "Save As", process)
+            name = wait_until(lambda: find(chooser, "text"), 10, "the file name box")
+            check(name.get_text(0, -1) == "Loopback page.eml",
+                  "the Save dialog proposes %r" % name.get_text(0, -1))
+            press(chooser, "Save")
+            finish(process)
+            check((saved / "Loopback page.eml").is_file(), "nothing was saved under the title")
+            check(record.read_text().split() == lines, "a mail program ran")
         finally:
             server.shutdown()
     print("desktop end-to-end test passed; screenshot: %s" % shot)
