@@ -12,8 +12,14 @@ Chromium: headless, the extension loaded from the source tree, the host
 manifest in the profile folder, driven over its DevTools pipe; the capture is
 called in the extension's service worker.
 
+Firefox: headless, driven over Marionette, the extension installed from the
+source tree as a temporary add-on, the host manifest in the test home's
+~/.mozilla; the button is clicked with a mouse press and release on it in
+the extensions panel, so the browser's own click handling runs the
+extension's action.
+
 Runs itself under Xvfb and a session bus of its own. Prints the time from
-the capture to the message.
+the capture (Chromium) or the click (Firefox) to the message.
 
 Usage: button_test.py PAGEWING SOURCE_DIR [SUITE...]
 """
@@ -26,6 +32,7 @@ import pathlib
 import re
 import select
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
@@ -44,6 +51,14 @@ def extension_folder():
 
 def chromium_id():
     return (extension_folder() / "EXTENSION_ID").read_text().strip()
+
+
+FIREFOX_ID = "pagewing@pagewing.org"
+HOST_NAME = "org.pagewing.host"
+
+# What the page shows when it is ready: its address, its state and, once the
+# page's script ran, its pictures.
+PAGE_STATE = "location.pathname + ' ' + document.readyState + ' ' + document.images.length"
 
 
 class Server:
@@ -177,6 +192,233 @@ class DevToolsPipe:
         os.close(self.answers)
 
 
+# A test profile talks to nothing but the test server: no updates, telemetry,
+# experiments, blocklists, safe browsing lists, remote settings, push, portal
+# or connectivity checks; every name resolves to loopback without asking DNS,
+# and whatever is left goes to a proxy on a loopback port where nothing
+# listens. Marionette picks a free port and writes it into the profile
+# (MarionetteActivePort).
+FIREFOX_PREFS = {
+    "marionette.port": 0,
+    "browser.shell.checkDefaultBrowser": False,
+    "browser.startup.page": 0,
+    "browser.startup.homepage": "about:blank",
+    "browser.startup.homepage_override.mstone": "ignore",
+    "startup.homepage_welcome_url": "about:blank",
+    "startup.homepage_welcome_url.additional": "",
+    "browser.aboutwelcome.enabled": False,
+    "browser.newtabpage.enabled": False,
+    "browser.newtabpage.activity-stream.feeds.system.topstories": False,
+    "browser.newtabpage.activity-stream.feeds.topsites": False,
+    "browser.newtabpage.activity-stream.telemetry": False,
+    "browser.topsites.contile.enabled": False,
+    "browser.ping-centre.telemetry": False,
+    "browser.discovery.enabled": False,
+    "browser.region.network.url": "",
+    "browser.region.update.enabled": False,
+    "browser.search.update": False,
+    "browser.uitour.enabled": False,
+    "browser.urlbar.suggest.searches": False,
+    "browser.translations.enable": False,
+    "browser.ml.enable": False,
+    "browser.safebrowsing.malware.enabled": False,
+    "browser.safebrowsing.phishing.enabled": False,
+    "browser.safebrowsing.downloads.enabled": False,
+    "browser.safebrowsing.blockedURIs.enabled": False,
+    "browser.safebrowsing.update.enabled": False,
+    "browser.safebrowsing.provider.mozilla.updateURL": "",
+    "browser.safebrowsing.provider.google4.updateURL": "",
+    "privacy.trackingprotection.enabled": False,
+    "app.update.enabled": False,
+    "app.update.auto": False,
+    "app.update.disabledForTesting": True,
+    "app.normandy.enabled": False,
+    "app.normandy.api_url": "",
+    "app.shield.optoutstudies.enabled": False,
+    "toolkit.telemetry.enabled": False,
+    "toolkit.telemetry.unified": False,
+    "toolkit.telemetry.archive.enabled": False,
+    "toolkit.telemetry.server": "",
+    "datareporting.policy.dataSubmissionEnabled": False,
+    "datareporting.healthreport.uploadEnabled": False,
+    "datareporting.usage.uploadEnabled": False,
+    "extensions.update.enabled": False,
+    "extensions.getAddons.cache.enabled": False,
+    "extensions.systemAddon.update.enabled": False,
+    "extensions.blocklist.enabled": False,
+    "services.settings.server": "data:,#remote-settings-dummy/v1",
+    "security.remote_settings.crlite_filters.enabled": False,
+    "security.remote_settings.intermediates.enabled": False,
+    "security.OCSP.enabled": 0,
+    "media.gmp-manager.updateEnabled": False,
+    "media.gmp-gmpopenh264.enabled": False,
+    "dom.push.connection.enabled": False,
+    "geo.provider.network.url": "",
+    "network.captive-portal-service.enabled": False,
+    "network.connectivity-service.enabled": False,
+    "network.dns.disablePrefetch": True,
+    "network.prefetch-next": False,
+    "network.http.speculative-parallel-limit": 0,
+    "network.trr.mode": 5,
+    "network.dns.forceResolve": "127.0.0.1",
+    "doh-rollout.disable-heuristics": True,
+    "network.proxy.type": 1,
+    "network.proxy.http": "127.0.0.1",
+    "network.proxy.http_port": 9,
+    "network.proxy.ssl": "127.0.0.1",
+    "network.proxy.ssl_port": 9,
+    "network.proxy.socks": "127.0.0.1",
+    "network.proxy.socks_port": 9,
+    "network.proxy.socks_remote_dns": True,
+    "network.proxy.no_proxies_on": "127.0.0.1",
+    "network.proxy.allow_hijacking_localhost": False,
+    "browser.sessionstore.resume_from_crash": False,
+    "browser.tabs.warnOnClose": False,
+    "browser.warnOnQuit": False,
+}
+
+
+class Marionette:
+    """Firefox over Marionette: "LENGTH:JSON" messages on a loopback port,
+    commands [0, id, name, params], answers [1, id, error, result]."""
+
+    def __init__(self, arguments, profile, env, log, seconds):
+        with open(log, "wb") as output:
+            self.process = subprocess.Popen(arguments, env=env, stdin=subprocess.DEVNULL,
+                                            stdout=output, stderr=subprocess.STDOUT)
+        self.socket = None
+        self.buffer = b""
+        self.next_id = 1
+        try:
+            self.connect(profile / "MarionetteActivePort", seconds)
+        except RuntimeError as error:
+            self.stop()
+            # The test's folder goes away with the test; keep why it failed.
+            lines = log.read_text(errors="replace").splitlines()[-20:]
+            raise RuntimeError("\n".join([str(error)] + lines)) from None
+        except BaseException:
+            self.stop()
+            raise
+
+    def connect(self, port_file, seconds):
+        deadline = time.monotonic() + seconds
+        while self.socket is None:
+            if self.process.poll() is not None:
+                raise RuntimeError("Firefox ended with status %d" % self.process.returncode)
+            if time.monotonic() > deadline:
+                raise RuntimeError("Marionette did not start")
+            text = port_file.read_text().strip() if port_file.exists() else ""
+            if text.isdigit():
+                try:
+                    self.socket = socket.create_connection(("127.0.0.1", int(text)), timeout=5)
+                except OSError:
+                    pass
+            time.sleep(0.2)
+        hello = self.read(max(1, deadline - time.monotonic()))
+        if hello.get("marionetteProtocol") != 3:
+            raise RuntimeError("not Marionette: %r" % hello)
+
+    def read(self, seconds):
+        deadline = time.monotonic() + seconds
+        while True:
+            head, colon, rest = self.buffer.partition(b":")
+            if colon and len(rest) >= int(head):
+                self.buffer = rest[int(head):]
+                return json.loads(rest[:int(head)])
+            left = deadline - time.monotonic()
+            if left <= 0:
+                raise RuntimeError("no answer from Marionette")
+            ready, _, _ = select.select([self.socket], [], [], left)
+            if ready:
+                data = self.socket.recv(1 << 20)
+                if not data:
+                    raise RuntimeError("Firefox closed the Marionette connection")
+                self.buffer += data
+
+    def call(self, name, params=None, seconds=60):
+        command_id = self.next_id
+        self.next_id += 1
+        data = json.dumps([0, command_id, name, params or {}]).encode()
+        self.socket.sendall(b"%d:%s" % (len(data), data))
+        while True:
+            answer = self.read(seconds)
+            if answer[0] == 1 and answer[1] == command_id:
+                if answer[2]:
+                    raise RuntimeError("%s: %s" % (name, answer[2]))
+                return answer[3]
+
+    def script(self, body, *args, seconds=60):
+        """Runs body as a function in the current context; a promise it
+        returns is waited for."""
+        return self.call("WebDriver:ExecuteScript", {"script": body, "args": list(args)},
+                         seconds)["value"]
+
+    def stop(self):
+        if self.socket is not None:
+            try:
+                self.call("Marionette:Quit", {"flags": ["eAttemptQuit"]}, seconds=30)
+            except (OSError, RuntimeError):
+                pass
+            self.socket.close()
+            self.socket = None
+        elif self.process.poll() is None:
+            self.process.terminate()
+        try:
+            self.process.wait(timeout=30)
+        except subprocess.TimeoutExpired:
+            self.process.terminate()
+            try:
+                self.process.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+
+
+# Opens the extensions panel, where a new extension's button is, in the
+# window of the page's tab.
+OPEN_PANEL = """
+const [tabUrl] = arguments;
+return (async () => {
+    if (gBrowser.currentURI.spec !== tabUrl) {
+        throw new Error("the page's tab is not the selected one: " + gBrowser.currentURI.spec);
+    }
+    const panel = gUnifiedExtensions.panel;
+    if (panel.state !== "open") {
+        const shown = new Promise((resolve) =>
+            panel.addEventListener("popupshown", resolve, {once: true}));
+        gUnifiedExtensions.togglePanel();
+        await shown;
+    }
+})();
+"""
+
+# Clicks the extension's button as a mouse does: a press and a release at its
+# middle, which the browser turns into the click and command that run the
+# extension's action. Answers whether the button had the browser's own
+# (trusted) command.
+CLICK_BUTTON = """
+const [widgetId] = arguments;
+return (async () => {
+    const button = document.getElementById(widgetId)
+        ?.querySelector(".unified-extensions-item-action-button");
+    if (!button) {
+        throw new Error("no button " + widgetId + " in the extensions panel");
+    }
+    const commanded = new Promise((resolve) => {
+        button.addEventListener("command", (event) => resolve(event.isTrusted), {once: true});
+        setTimeout(() => resolve(false), 10000);
+    });
+    const box = button.getBoundingClientRect();
+    const x = box.left + box.width / 2;
+    const y = box.top + box.height / 2;
+    for (const type of ["mousedown", "mouseup"]) {
+        window.synthesizeMouseEvent(type, x, y, {button: 0, clickCount: 1}, {});
+    }
+    return await commanded;
+})();
+"""
+
+
 def wait_for(predicate, seconds, what):
     deadline = time.monotonic() + seconds
     while time.monotonic() < deadline:
@@ -228,6 +470,14 @@ class ButtonTest(unittest.TestCase):
         self.assertEqual(message["X-Unsent"], "1")
         self.assertEqual(parts[0]["Content-Location"], self.server.origin + "/app.html")
 
+    def check_delivery(self, home, message, host_arguments):
+        """The browser started the host as it should, the message is whole,
+        and nothing but it was left in the temporary folder."""
+        calls = (home.root / "host-calls").read_text().split("\n")
+        self.assertEqual(calls[0], host_arguments)
+        self.check_message(message)
+        self.assertEqual(os.listdir(home.root / "tmp"), ["wpx.eml"])
+
     def test_chromium(self):
         chromium = shutil.which("chromium")
         if not chromium:
@@ -236,8 +486,8 @@ class ButtonTest(unittest.TestCase):
         profile = home.root / "profile"
         hosts = profile / "NativeMessagingHosts"
         hosts.mkdir(parents=True)
-        (hosts / "org.pagewing.host.json").write_text(json.dumps({
-            "name": "org.pagewing.host", "description": "test", "type": "stdio",
+        (hosts / (HOST_NAME + ".json")).write_text(json.dumps({
+            "name": HOST_NAME, "description": "test", "type": "stdio",
             "path": str(home.host_wrapper()),
             "allowed_origins": ["chrome-extension://%s/" % chromium_id()]}))
         browser = DevToolsPipe(
@@ -252,12 +502,11 @@ class ButtonTest(unittest.TestCase):
             page = browser.call("Target.attachToTarget",
                                 {"targetId": target, "flatten": True})["sessionId"]
             # A new tab shows about:blank, complete, before the address loads.
-            loaded = "location.pathname + ' ' + document.readyState"
-            wait_for(lambda: browser.evaluate(page, loaded) == "/login complete", TIMEOUT,
-                     "the login page")
+            wait_for(lambda: browser.evaluate(page, PAGE_STATE).startswith("/login complete "),
+                     TIMEOUT, "the login page")
             browser.call("Page.navigate", {"url": self.server.origin + "/app.html"}, page)
-            wait_for(lambda: browser.evaluate(page, loaded + " + ' ' + document.images.length")
-                     == "/app.html complete 3", TIMEOUT, "the page's script")
+            wait_for(lambda: browser.evaluate(page, PAGE_STATE) == "/app.html complete 3",
+                     TIMEOUT, "the page's script")
 
             def worker():
                 for info in browser.call("Target.getTargets")["targetInfos"]:
@@ -280,10 +529,59 @@ class ButtonTest(unittest.TestCase):
                   % (time.monotonic() - started), file=sys.stderr)
         finally:
             browser.stop()
-        calls = (home.root / "host-calls").read_text().split("\n")
-        self.assertEqual(calls[0], "chrome-extension://%s/" % chromium_id())
-        self.check_message(message)
-        self.assertEqual(os.listdir(home.root / "tmp"), ["wpx.eml"])
+        self.check_delivery(home, message, "chrome-extension://%s/" % chromium_id())
+
+    def test_firefox(self):
+        firefox = shutil.which("firefox-esr") or shutil.which("firefox")
+        if not firefox:
+            self.skipTest("no firefox")
+        home = Home(self.scratch / "firefox")
+        hosts = home.root / "home" / ".mozilla" / "native-messaging-hosts"
+        hosts.mkdir(parents=True)
+        manifest = hosts / (HOST_NAME + ".json")
+        manifest.write_text(json.dumps({
+            "name": HOST_NAME, "description": "test", "type": "stdio",
+            "path": str(home.host_wrapper()), "allowed_extensions": [FIREFOX_ID]}))
+        profile = home.root / "profile"
+        profile.mkdir()
+        (profile / "user.js").write_text("".join(
+            "user_pref(%s, %s);\n" % (json.dumps(name), json.dumps(value))
+            for name, value in FIREFOX_PREFS.items()))
+        # Firefox's own guard for tests: it refuses connections off the
+        # machine, and lets the remote settings server above take effect.
+        env = dict(home.env, MOZ_CRASHREPORTER_DISABLE="1", MOZ_DISABLE_NONLOCAL_CONNECTIONS="1")
+        browser = Marionette([firefox, "--headless", "--marionette",
+                              "-remote-allow-system-access", "-profile", str(profile)],
+                             profile, env, home.root / "firefox.log", TIMEOUT)
+        try:
+            browser.call("WebDriver:NewSession")
+            added = browser.call("Addon:Install", {"path": str(extension_folder()),
+                                                   "temporary": True})["value"]
+            self.assertEqual(added, FIREFOX_ID)
+            # Navigate waits for the load, but the script's fetched text and
+            # picture may come after it; the address keeps the first tab's
+            # about:blank from passing for the page.
+            browser.call("WebDriver:Navigate", {"url": self.server.origin + "/login"})
+            wait_for(lambda: browser.script("return " + PAGE_STATE).startswith(
+                "/login complete "), TIMEOUT, "the login page")
+            app = self.server.origin + "/app.html"
+            browser.call("WebDriver:Navigate", {"url": app})
+            wait_for(lambda: browser.script("return " + PAGE_STATE) == "/app.html complete 3",
+                     TIMEOUT, "the page's script")
+            browser.call("Marionette:SetContext", {"value": "chrome"})
+            browser.script(OPEN_PANEL, app)
+            # Firefox names the button's widget after the add-on's id.
+            widget = re.sub(r"[^a-z0-9_-]", "_", FIREFOX_ID.lower()) + "-browser-action"
+            started = time.monotonic()
+            self.assertTrue(browser.script(CLICK_BUTTON, widget),
+                            "the click did not reach the extension's button")
+            message = home.wait_for_message(TIMEOUT)
+            self.assertIsNotNone(message, "no message reached the mail program")
+            print("Firefox: %.1f s from the click to the message"
+                  % (time.monotonic() - started), file=sys.stderr)
+        finally:
+            browser.stop()
+        self.check_delivery(home, message, "%s %s" % (manifest, FIREFOX_ID))
 
 
 def main():
