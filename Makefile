@@ -1,6 +1,6 @@
 # The front door: `make` builds the program, `make test` builds and runs
 # every test (the normal build and the sanitizer build), `make demo`
-# converts the bundled example page.
+# converts the bundled example page, `make deb` packs the Debian package.
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
@@ -9,7 +9,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 # packages; `make test` turns them on, and the folder keeps them from then on.
 PROGRAM_ONLY = $(if $(wildcard build/CMakeCache.txt),,-DPAGEWING_BUILD_TESTS=OFF -DPAGEWING_BUILD_BENCH=OFF)
 
-.PHONY: all deps deps-test build build-all asan test test-default test-asan demo bench fuzz install dist-extension clean
+.PHONY: all deps deps-test build build-all asan test test-default test-asan demo bench fuzz install deb dist-extension clean
 
 all: build
 
@@ -54,9 +54,14 @@ PREFIX ?= /usr/local
 install: build
 	cmake --install build --prefix "$(PREFIX)"
 
+# pagewing_VERSION_ARCH.deb at the top of the tree, for `apt install ./pagewing_*.deb`.
+deb: build
+	cd build && cpack -G DEB
+	cp build/package/pagewing_*.deb .
+
 # build/pagewing-extension.zip for Chromium, build/pagewing-extension.xpi for Firefox.
 dist-extension: build
 	cmake --build --preset default --target dist-extension
 
 clean:
-	rm -rf build build-asan build-fuzz demo.eml
+	rm -rf build build-asan build-fuzz demo.eml pagewing_*.deb

@@ -90,7 +90,7 @@ def main():
     empty = scratch / "checkout"
     empty.mkdir(parents=True, exist_ok=True)
 
-    goals = {goal: make_commands(source, goal, empty) for goal in ("all", "demo", "install")}
+    goals = {goal: make_commands(source, goal, empty) for goal in ("all", "demo", "install", "deb")}
     options = {tuple(found[0]) for found in goals.values()}
     if len(options) != 1:
         fail("the goals configure differently: %r" % goals)
@@ -113,6 +113,8 @@ def main():
     cases = [("fresh folder, everything", fresh, ["all"], True)]
     cases += [("make %s in a folder with the suite" % goal, full, targets, True)
               for goal, (_, targets) in goals.items()]
+    # What cpack and `cmake --build --target install` build before they install.
+    cases.append(("the install step", full, ["install"], False))
     for name, folder, targets, program in cases:
         written = outputs(folder, targets)
         if program and "pagewing" not in written:  # its link, at the top of the folder
