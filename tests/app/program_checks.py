@@ -8,6 +8,7 @@ import json
 import os
 import pathlib
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -40,8 +41,38 @@ def check_entry_points(pagewing):
               "%r without a display: status %d, %r" % (arguments, result.returncode, result.stderr))
 
 
-def check_install(build_dir):
-    with tempfile.TemporaryDirectory(prefix="pw-install-") as prefix:
+def png_size(path):
+    data = path.read_bytes()[:24]
+    check(data[:8] == b"\x89PNG\r\n\x1a\n" and data[12:16] == b"IHDR", "%s is no PNG" % path)
+    return struct.unpack(">II", data[16:24])
+
+
+def check_desktop_files(root, version):
+    """The manual, the completions, the icons and the AppStream file."""
+    share = root / "share"
+    for path, mark in (("man/man1/pagewing.1", "\n.TH PAGEWING 1 "),
+                       ("bash-completion/completions/pagewing", "complete -F _pagewing pagewing"),
+                       ("zsh/vendor-completions/_pagewing", "#compdef pagewing\n")):
+        check((share / path).is_file() and mark in (share / path).read_text(),
+              "%s is missing or not what it should be" % path)
+    for size in (16, 32, 48, 64, 128, 256):
+        icon = share / "icons" / "hicolor" / ("%dx%d" % (size, size)) / "apps" / "pagewing.png"
+        check(icon.is_file() and png_size(icon) == (size, size), "no %d pixel icon" % size)
+    metainfo = share / "metainfo" / "org.pagewing.Pagewing.metainfo.xml"
+    component = xml.etree.ElementTree.parse(metainfo).getroot()
+    releases = [release.get("version") for release in component.iter("release")]
+    check(releases[:1] == [version], "AppStream releases %r, the program is %s" % (releases, version))
+    # The whole tree, as a software centre reads it: the file, and the
+    # desktop entry and icon it names.
+    if shutil.which("appstreamcli"):
+        result = run(["appstreamcli", "validate-tree", "--no-net", str(root.parent)])
+        check(result.returncode == 0, "appstreamcli: " + result.stdout + result.stderr)
+
+
+def check_install(build_dir, version):
+    with tempfile.TemporaryDirectory(prefix="pw-install-") as scratch:
+        # A prefix called usr, so that the scratch folder is a system's root.
+        prefix = os.path.join(scratch, "usr")
         result = run(["cmake", "--install", build_dir, "--prefix", prefix])
         check(result.returncode == 0, "cmake --install failed: " + result.stdout + result.stderr)
         root = pathlib.Path(prefix)
@@ -67,13 +98,15 @@ def check_install(build_dir):
             text = json.loads(path.read_text())
             check(text["path"] == str(program) and text["name"] == "org.pagewing.host" and
                   len(text[allowed]) == 1, "host manifest %s: %r" % (manifest, text))
+        check_desktop_files(root, version)
 
 
 def main():
     if len(sys.argv) != 3:
         sys.exit(__doc__)
     check_entry_points(sys.argv[1])
-    check_install(sys.argv[2])
+    version = run([sys.argv[1], "--version"]).stdout.split()[-1]
+    check_install(sys.argv[2], version)
     print("program checks passed")
 
 
