@@ -111,33 +111,6 @@ bool isAsciiLetter(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
-// Where a stretch that no tag pass looks into ends, when one begins at lt:
-// a comment, a style element, a script element; kNone otherwise. An
-// unclosed one runs to the end.
-size_t endOfOpaqueStretch(std::string_view text, size_t lt) {
-    if (text.compare(lt, 4, "<!--") == 0) {
-        const size_t end = text.find("-->", lt + 4);
-        return end == kNone ? text.size() : end + 3;
-    }
-    for (const std::string_view element : {std::string_view("style"), std::string_view("script")}) {
-        const size_t nameEnd = lt + 1 + element.size();
-        if (nameEnd > text.size() ||
-            findNoCaseFrom(text.substr(0, nameEnd), element, lt + 1) == kNone ||
-            (nameEnd < text.size() &&
-             (isAsciiLetter(text[nameEnd]) || text[nameEnd] == '-' || text[nameEnd] == '_'))) {
-            continue;
-        }
-        const std::string closing = "</" + std::string(element);
-        const size_t close = findNoCaseFrom(text, closing, nameEnd);
-        if (close == kNone) {
-            return text.size();
-        }
-        const size_t gt = text.find('>', close);
-        return gt == kNone ? text.size() : gt + 1;
-    }
-    return kNone;
-}
-
 } // namespace
 
 // --- the default mode: background-image --------------------------------------------

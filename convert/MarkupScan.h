@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <functional>
+#include <string_view>
 
 class ExtPtrArray;
 class StringBuffer;
@@ -36,3 +38,8 @@ int replaceEvery(StringBuffer& text, const char* find, const char* replacement);
 // full, so that a pass whose output outgrows its input stays linear.
 void appendGrowing(StringBuffer& out, const char* bytes, int count);
 void appendGrowing(StringBuffer& out, const StringBuffer& text);
+
+// Where a stretch that no tag pass looks into ends, when one begins at the
+// "<" at lt: a comment, a style element, a script element; npos otherwise.
+// An unclosed one runs to the end.
+size_t endOfOpaqueStretch(std::string_view text, size_t lt);

@@ -13,6 +13,7 @@
 #include "convert/ReferencedIds.h"
 #include "convert/ResourceProgress.h"
 #include "convert/ResourceTyping.h"
+#include "convert/ThunderbirdDraft.h"
 #include "foundation/DataBuffer.h"
 #include "foundation/DiagnosticLog.h"
 #include "foundation/FileSys.h"
@@ -358,6 +359,9 @@ bool Mhtml::processDocument(StringBuffer& html, StringBuffer& documentOut, bool 
         documentOut.clear();
         documentOut.appendSb(html);
         return true;
+    }
+    if (m_mailProgram == MailProgram::Thunderbird && root != nullptr) {
+        ThunderbirdDraft(*root).adapt(html);
     }
     if (m_dumpResult) {
         writeDump(m_resultDumpFile.getString(), html);

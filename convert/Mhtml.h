@@ -3,6 +3,7 @@
 #include "convert/ContentIdIndex.h"
 #include "convert/CssReferences.h"
 #include "convert/EmbeddedReference.h"
+#include "convert/MailProgram.h"
 #include "convert/MhtmlContext.h"
 #include "convert/TagAttributeEdits.h"
 #include "convert/TagLoop.h"
@@ -178,6 +179,11 @@ public:
     // attributes, responsive and lazy images. Off: the message is exactly
     // what the passes above alone make.
     bool m_completePage = false;
+
+    // The program that opens the message as a draft. Thunderbird gets the
+    // page's part in the forms its compose window keeps (ThunderbirdDraft);
+    // any other program, the message as every reader gets it.
+    MailProgram m_mailProgram = MailProgram::Other;
 
     // A Netscape cookies.txt whose cookies every request of a conversion
     // sends (with those that the answers set); empty for none.
