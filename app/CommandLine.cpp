@@ -1,6 +1,7 @@
 #include "app/CommandLine.h"
 
 #include "app/BrowserCookies.h"
+#include "app/DefaultMailProgram.h"
 #include "app/MessageOutput.h"
 #include "app/PageSource.h"
 #include "app/PagewingScheme.h"
@@ -56,6 +57,13 @@ constexpr const char* kUsageText =
     "                         output); FILE is replaced only by a whole message\n"
     "      --open             write it to the temporary directory as wpx.eml\n"
     "                         and open it with your mail client\n"
+    "      --mail-program NAME  make the message for the mail program that will open\n"
+    "                         it as a draft: thunderbird (also icedove, betterbird)\n"
+    "                         gets CSS pictures as data: addresses and @media rules\n"
+    "                         as style elements of their own, since its compose\n"
+    "                         window loses them otherwise; none makes it for any\n"
+    "                         reader (default: none, with --open the program that\n"
+    "                         opens .eml files)\n"
     "      --base URL         with -: the address the page's relative references\n"
     "                         resolve against (default: the current directory)\n"
     "      --subject TEXT     the Subject (default: the page title)\n"
@@ -130,10 +138,12 @@ enum LongOnly {
     kOptCookies,
     kOptCookiesFromBrowser,
     kOptRender,
+    kOptMailProgram,
 };
 
 const option kLongOptions[] = {
     {"open", no_argument, nullptr, kOptOpen},
+    {"mail-program", required_argument, nullptr, kOptMailProgram},
     {"subject", required_argument, nullptr, kOptSubject},
     {"to", required_argument, nullptr, kOptTo},
     {"from", required_argument, nullptr, kOptFrom},
@@ -188,6 +198,7 @@ struct Options {
     std::vector<std::string> resolves;
     std::string cookies;
     std::string cookiesFromBrowser;
+    std::string mailProgram; // empty: not given
     std::vector<std::string> styleSheets;
     std::vector<std::string> excludes;
     std::string input;
@@ -236,6 +247,19 @@ bool applyCount(const char* name, const char* argument, int& out, std::string& p
         problem = std::string(name) + " needs a whole number of at least 1, not '" + argument + "'";
         return false;
     }
+    return true;
+}
+
+// A name that is neither a mail program the message is made for nor "none"
+// is a mistake, not another program.
+bool applyMailProgram(const char* argument, Options& options, std::string& problem) {
+    const std::string name(argument);
+    if (name != "none" && mailProgramNamed(name) != MailProgram::Thunderbird) {
+        problem = "--mail-program knows thunderbird (also icedove, betterbird) and none, not '" +
+                  name + "'";
+        return false;
+    }
+    options.mailProgram = name;
     return true;
 }
 
@@ -317,6 +341,8 @@ bool applyOption(int code, const char* argument, Options& options, std::string& 
     case kOptCookiesFromBrowser:
         options.cookiesFromBrowser = argument;
         break;
+    case kOptMailProgram:
+        return applyMailProgram(argument, options, problem);
     default:
         problem = "unknown option";
         return false;
@@ -380,6 +406,15 @@ int parseOptions(int argc, char** argv, Options& options) {
     return kExitWritten;
 }
 
+// The message is made for the program named, else for the one that opens
+// it: with --open the desktop's, otherwise nobody knows.
+MailProgram mailProgramFor(const Options& options) {
+    if (!options.mailProgram.empty()) {
+        return mailProgramNamed(options.mailProgram);
+    }
+    return options.open ? findDefaultMailProgram().kind : MailProgram::Other;
+}
+
 void configure(Mhtml& converter, const Options& options) {
     // The desktop program's three settings: mail-safe output in which a page
     // with noscript counts as one without scripts, marked as unsent.
@@ -407,6 +442,7 @@ void configure(Mhtml& converter, const Options& options) {
     if (options.connections > 0) {
         converter.m_maxConnections = options.connections;
     }
+    converter.m_mailProgram = mailProgramFor(options);
 }
 
 // Every transfer of the conversion starts from these.

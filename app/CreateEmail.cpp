@@ -67,8 +67,10 @@ std::vector<std::string> pickedPageCookies(CreateEmailView& view, const std::str
 
 // The desktop program's three settings: mail-safe output in which a page
 // with noscript counts as one without scripts, marked as unsent.
-void configureMailSafe(Mhtml& converter, const std::vector<std::string>& cookies) {
+void configureMailSafe(Mhtml& converter, const std::vector<std::string>& cookies,
+                       MailProgram mailProgram) {
     converter.m_cookieLines = cookies;
+    converter.m_mailProgram = mailProgram;
     converter.m_keepScripts = false;
     converter.m_scriptsOverNoscript = false;
     converter.m_markUnsent = true;
@@ -79,9 +81,9 @@ void configureMailSafe(Mhtml& converter, const std::vector<std::string>& cookies
 
 bool convertEmailInput(const char* input, StringBuffer& out,
                        const std::vector<std::string>& cookies, std::string* problem,
-                       std::string* title) {
+                       std::string* title, MailProgram mailProgram) {
     Mhtml converter;
-    configureMailSafe(converter, cookies);
+    configureMailSafe(converter, cookies, mailProgram);
     ProgressLog log(nullptr, nullptr);
     converter.m_log = &log;
     std::string renderProblem;
@@ -117,15 +119,19 @@ bool prepareCreateEmail(CreateEmailView& view, CreateEmailJob& job) {
         job.input = input.text.getString();
         job.cookies = pickedPageCookies(view, edit, hasSelection);
     }
+    if (launchMailClient) {
+        job.mailProgram = view.openingMailProgram();
+    }
     view.showStatus(kStatusWorking);
     return true;
 }
 
 void convertCreateEmail(CreateEmailJob& job) {
     job.converted = job.captured != nullptr
-                        ? convertCapturedPage(*job.captured, job.message, &job.problem, &job.title)
+                        ? convertCapturedPage(*job.captured, job.message, &job.problem, &job.title,
+                                              job.mailProgram)
                         : convertEmailInput(job.input.c_str(), job.message, job.cookies,
-                                            &job.problem, &job.title);
+                                            &job.problem, &job.title, job.mailProgram);
 }
 
 void finishCreateEmail(CreateEmailView& view, CreateEmailJob& job, bool stopped) {
@@ -153,9 +159,9 @@ void runCreateEmail(CreateEmailView& view) {
 }
 
 bool convertCapturedPage(const CapturedPage& page, StringBuffer& out, std::string* problem,
-                         std::string* title) {
+                         std::string* title, MailProgram mailProgram) {
     Mhtml converter;
-    configureMailSafe(converter, page.cookieLines);
+    configureMailSafe(converter, page.cookieLines, mailProgram);
     ProgressLog log(nullptr, nullptr);
     converter.m_log = &log;
     const bool converted =

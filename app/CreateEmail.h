@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/BrowserSessions.h"
+#include "convert/MailProgram.h"
 #include "foundation/StringBuffer.h"
 
 #include <string>
@@ -27,6 +28,9 @@ public:
                                  std::string& path) = 0;
     // False when no program opens the file (no mail program is set up).
     virtual bool openWithMailClient(const char* path) = 0;
+    // The program that openWithMailClient starts, so that the message is
+    // made for it.
+    virtual MailProgram openingMailProgram() { return MailProgram::Other; }
     // Tells the user that no mail program opened the message written to
     // path; true when they want to save it somewhere instead.
     virtual bool offerSaveInstead(const char* /*path*/) { return false; }
@@ -41,6 +45,8 @@ struct CreateEmailJob {
     std::string input; // what the converter takes, as typed or picked
     std::vector<std::string> cookies;
     const CapturedPage* captured = nullptr; // a page the browser handed over
+    // Who opens the message: the mail program when it is launched.
+    MailProgram mailProgram = MailProgram::Other;
 
     bool converted = false;
     StringBuffer message;
@@ -66,10 +72,11 @@ void runCreateEmail(CreateEmailView& view);
 // begins with "http" (any case), else a local file with the host
 // "localhost". cookies: cookies.txt lines that the conversion sends. True
 // when out holds the whole message; otherwise problem (when given) says
-// why, and title (when given) gets the message's title.
+// why, and title (when given) gets the message's title. mailProgram: the
+// program the message is made for.
 bool convertEmailInput(const char* input, StringBuffer& out,
                        const std::vector<std::string>& cookies = {}, std::string* problem = nullptr,
-                       std::string* title = nullptr);
+                       std::string* title = nullptr, MailProgram mailProgram = MailProgram::Other);
 
 // A page the browser extension handed over: converted as the browser showed
 // it, with its cookies, then opened or saved as launchMailClient says.
@@ -79,4 +86,5 @@ void runCapturedPageEmail(CreateEmailView& view, const CapturedPage& page);
 // "CompletePage" setting; its text is UTF-8, whatever charset the page
 // had, since the browser hands it over as JSON text.
 bool convertCapturedPage(const CapturedPage& page, StringBuffer& out,
-                         std::string* problem = nullptr, std::string* title = nullptr);
+                         std::string* problem = nullptr, std::string* title = nullptr,
+                         MailProgram mailProgram = MailProgram::Other);

@@ -3,6 +3,7 @@
 #include "app/ActionSetting.h"
 #include "app/ActiveBrowsers.h"
 #include "app/CreateEmailSteps.h"
+#include "app/DefaultMailProgram.h"
 #include "app/DesktopPlacement.h"
 #include "app/DesktopProgram.h"
 #include "app/GioMailLauncher.h"
@@ -225,6 +226,10 @@ bool MainDialog::askSaveFileName(const char* startFolder, const char* proposedNa
 
 bool MainDialog::openWithMailClient(const char* path) {
     return ::openWithMailClient(path, GTK_WINDOW(m_dialog));
+}
+
+MailProgram MainDialog::openingMailProgram() {
+    return findDefaultMailProgram().kind;
 }
 
 bool MainDialog::offerSaveInstead(const char* path) {

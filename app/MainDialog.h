@@ -53,6 +53,7 @@ public:
     bool askSaveFileName(const char* startFolder, const char* proposedName,
                          std::string& path) override;
     bool openWithMailClient(const char* path) override;
+    MailProgram openingMailProgram() override;
     bool offerSaveInstead(const char* path) override;
     void endDialog(int result) override;
 

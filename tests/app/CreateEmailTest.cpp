@@ -28,6 +28,7 @@ public:
     std::string saveName;
     bool mailProgram = true;
     bool saveInstead = false;
+    MailProgram opening = MailProgram::Other;
 
     std::vector<std::string> statuses;
     std::vector<std::string> opened;
@@ -53,6 +54,7 @@ public:
         opened.emplace_back(path);
         return mailProgram;
     }
+    MailProgram openingMailProgram() override { return opening; }
     bool offerSaveInstead(const char* path) override {
         offers.emplace_back(path);
         return saveInstead;
@@ -245,6 +247,46 @@ TEST_F(CreateEmailTest, TheCompletePageSettingDecidesWhatIsEmbedded) {
             << (c.stored ? c.stored : "(absent)");
         EXPECT_EQ(text.find("@import") == std::string::npos, c.embedded)
             << (c.stored ? c.stored : "(absent)");
+    }
+}
+
+// Thunderbird drops the rules of @media blocks from a draft, so a message
+// it opens has them as style elements of their own; a saved message, or one
+// another program opens, is made for every reader.
+TEST_F(CreateEmailTest, TheMessageIsMadeForTheProgramThatOpensIt) {
+    const std::string page = m_site.write(
+        "media.html", "<html><head><title>Media</title><style>p{color:red}"
+                      "@media print{p{color:black}}</style></head><body></body></html>");
+    struct Case {
+        MailProgram opening;
+        bool launch;
+        bool madeForThunderbird;
+    };
+    const Case cases[] = {{MailProgram::Thunderbird, true, true},
+                          {MailProgram::Other, true, false},
+                          {MailProgram::Thunderbird, false, false}};
+    for (const Case& c : cases) {
+        launchMailClient = c.launch;
+        RecordingView view;
+        view.edit = page;
+        view.opening = c.opening;
+        view.saveName = m_site.file("media.eml");
+        runCreateEmail(view);
+        // The page's part as text: soft line breaks and "=3D" undone.
+        std::string text = readWholeFile(c.launch ? view.opened.at(0) : view.saveName);
+        for (const auto& [encoded, decoded] : {std::pair<std::string, std::string>{"=\r\n", ""},
+                                               std::pair<std::string, std::string>{"=3D", "="}}) {
+            for (size_t at = text.find(encoded); at != std::string::npos;
+                 at = text.find(encoded, at)) {
+                text.replace(at, encoded.size(), decoded);
+            }
+        }
+        EXPECT_EQ(text.find("@media print{p{color:black}}") == std::string::npos,
+                  c.madeForThunderbird)
+            << text;
+        EXPECT_EQ(text.find("<style media=\"print\">p{color:black}</style>") != std::string::npos,
+                  c.madeForThunderbird)
+            << text;
     }
 }
 

@@ -1164,6 +1164,129 @@ class CommandLine(unittest.TestCase):
             self.assertEqual(sorted(opened), sorted(paths))
 
 
+def css_of(html):
+    """The text of every style element and style attribute."""
+    sheets = re.findall(rb"<style[^>]*>(.*?)</style", html, re.S | re.I)
+    attributes = re.findall(rb"""\sstyle=(?:"([^"]*)"|'([^']*)')""", html, re.I)
+    return sheets + [b"".join(value) for value in attributes]
+
+
+def data_url_bytes(text):
+    """The bytes of every base64 data: address in the text."""
+    return [base64.b64decode(data)
+            for data in re.findall(rb"data:[a-z+/.-]+;base64,([A-Za-z0-9+/=]+)", text)]
+
+
+class ThunderbirdDrafts(unittest.TestCase):
+    """--mail-program thunderbird: CSS pictures as data:, cell and table
+    backgrounds in the style, @media blocks as style elements; without it the
+    message is made as for any reader."""
+
+    page = None
+
+    @classmethod
+    def setUpClass(cls):
+        cls.page = source_path("tests", "data", "e2e", "draft", "page.html")
+
+    def convert(self, *options, env=None):
+        result = run_pagewing("--complete", *options, self.page, env=env)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        return result.stdout
+
+    def picture(self, name):
+        with open(source_path("tests", "data", "render", "img", name), "rb") as picture:
+            return picture.read()
+
+    def assert_adapted(self, data):
+        message = read_message(data)
+        parts = message.get_payload()
+        page = parts[0]
+        self.assertEqual(page["Content-Transfer-Encoding"], "quoted-printable")
+        encoded = page.get_payload(decode=False).encode()
+        self.assertLessEqual(max(len(line) for line in encoded.split(b"\n")), 77,
+                             "no line of the page's part over 76 characters")
+        html = page.get_payload(decode=True)
+        for css in css_of(html):
+            self.assertNotIn(b"cid:", css.lower())
+        cell = re.search(rb"<td[^>]*>", html).group(0)
+        table = re.search(rb"<table[^>]*>", html).group(0)
+        for tag in (cell, table):
+            self.assertNotIn(b"background=", tag.lower())
+        self.assertRegex(cell, rb'style="background-image:url\(data:image/jpeg;base64,'
+                               rb'[^)]+\);color: #fff"')
+        self.assertEqual(data_url_bytes(cell), [self.picture("brick.jpg")])
+        self.assertEqual(data_url_bytes(table), [self.picture("sky.png")])
+        pictures = data_url_bytes(html)
+        for name in ("sky.png", "grass.gif", "sand.gif"):
+            self.assertIn(self.picture(name), pictures)
+        # The @media blocks are elements of their own, between the rules
+        # around them; the strings and comments that name @media stay.
+        elements = re.findall(rb"<style([^>]*)>(.*?)</style>", html, re.S)
+        self.assertEqual([attributes for attributes, _ in elements],
+                         [b' type="text/css"', b' media="(max-width: 600px)" type="text/css"',
+                          b' type="text/css"', b' media="print" type="text/css"'])
+        self.assertIn(b"@media print {", elements[0][1])
+        self.assertIn(b'" @media url( "', elements[0][1])
+        self.assertIn(b"@supports (display: grid)", elements[1][1])
+        self.assertIn(b".after { color: #204a87; }", elements[2][1])
+        # The pictures of img and body stay parts; those of CSS alone leave.
+        self.assertIn(b'<img src="cid:', html)
+        self.assertIn(b'<body background="cid:', html)
+        self.assertEqual([part.get_param("name") for part in parts[1:]],
+                         ["vt2-badge.png", "vt3-paper.png"])
+        for part in parts[1:]:
+            self.assertIn(b"cid:" + part["Content-ID"].strip("<>").encode(), html)
+
+    def test_the_draft_keeps_every_picture_and_media_rule(self):
+        self.assert_adapted(self.convert("--mail-program", "thunderbird"))
+
+    def test_without_thunderbird_the_message_is_unchanged(self):
+        made = normalised(self.convert())
+        self.assertEqual(normalised(self.convert("--mail-program", "none")), made)
+        self.assertIn(b"url(cid:", made.replace(b"=\r\n", b""))
+        self.assertEqual(len(read_message(made).get_payload()), 7)
+
+    def test_open_makes_it_for_the_program_that_opens_it(self):
+        """The desktop's handler of message/rfc822 decides: one whose desktop
+        id names Thunderbird gets the draft, another the plain message."""
+        for desktop_id, adapted in (("org.example.thunderbird.desktop", True),
+                                    ("record-mail.desktop", False)):
+            with tempfile.TemporaryDirectory() as scratch:
+                environment = self.handler_environment(scratch, desktop_id)
+                result = subprocess.run([ARGS.pagewing, "--complete", "--open", self.page],
+                                        capture_output=True, timeout=TIMEOUT, env=environment)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                with open(result.stdout.decode().strip(), "rb") as written:
+                    data = written.read()
+                if adapted:
+                    self.assert_adapted(data)
+                else:
+                    self.assertIn(b"url(cid:", data.replace(b"=\r\n", b""))
+
+    def handler_environment(self, scratch, desktop_id):
+        temporary = os.path.join(scratch, "tmp")
+        config = os.path.join(scratch, "config")
+        data = os.path.join(scratch, "data")
+        for folder in (temporary, config, os.path.join(data, "applications")):
+            os.makedirs(folder)
+        with open(os.path.join(data, "applications", desktop_id), "w") as entry:
+            entry.write("[Desktop Entry]\nType=Application\nName=Mail\n"
+                        "Exec=/bin/true %f\nMimeType=message/rfc822;\n")
+        with open(os.path.join(config, "mimeapps.list"), "w") as defaults:
+            defaults.write("[Default Applications]\nmessage/rfc822=%s\n" % desktop_id)
+        environment = clean_environment(
+            TMPDIR=temporary, XDG_CONFIG_HOME=config, XDG_DATA_HOME=data,
+            XDG_DATA_DIRS=data, XDG_CONFIG_DIRS=config)
+        environment.pop("DBUS_SESSION_BUS_ADDRESS", None)
+        return environment
+
+    def test_an_unknown_mail_program_is_a_usage_error(self):
+        result = run_pagewing("--mail-program", "thunderbrid", self.page)
+        self.assertEqual(result.returncode, 2)
+        self.assertIn(b"--mail-program knows thunderbird", result.stderr)
+        self.assertIn(b"--mail-program NAME", run_pagewing("--help").stdout)
+
+
 def main():
     global ARGS
     parser = argparse.ArgumentParser()
