@@ -12,6 +12,10 @@ _pagewing()
             _filedir
             return
             ;;
+        --mail-program)
+            COMPREPLY=($(compgen -W 'thunderbird icedove betterbird none' -- "$cur"))
+            return
+            ;;
         --cookies-from-browser)
             # BROWSER[:PROFILE]; the profile is a name or a folder of the user's.
             COMPREPLY=($(compgen -W 'firefox chromium chrome' -- "$cur"))
@@ -30,7 +34,7 @@ _pagewing()
     $split && return
 
     if [[ $cur == -* ]]; then
-        COMPREPLY=($(compgen -W '-o --output --open --base --subject --to --from
+        COMPREPLY=($(compgen -W '-o --output --open --mail-program --base --subject --to --from
             --keep-scripts --no-unsent --complete --render --style-sheet --exclude
             --proxy --user --insecure --cookies --cookies-from-browser --connections
             --timeout --resolve -v --verbose -q --quiet -h --help -V --version
