@@ -159,8 +159,29 @@ std::string mediaQueryText(std::string_view prelude) {
     return out;
 }
 
+// Whether a stretch holds more than white space, comments and the "<!--"
+// and "-->" that old pages wrap their sheets in.
+bool holdsRules(std::string_view css) {
+    size_t i = 0;
+    while (i < css.size()) {
+        if (isCssSpace(css[i])) {
+            ++i;
+        } else if (css.compare(i, 2, "/*") == 0) {
+            const size_t end = css.find("*/", i + 2);
+            i = end == kNone ? css.size() : end + 2;
+        } else if (css.compare(i, 4, "<!--") == 0) {
+            i += 4;
+        } else if (css.compare(i, 3, "-->") == 0) {
+            i += 3;
+        } else {
+            return true;
+        }
+    }
+    return false;
+}
+
 void addPlainPiece(std::string_view css, std::vector<DraftStyles::Piece>& pieces) {
-    if (!trimmed(css).empty()) {
+    if (holdsRules(css)) {
         pieces.push_back({"", std::string(css)});
     }
 }

@@ -34,7 +34,8 @@ public:
     };
     // The block cut at its top-level @media rules, in source order, so that
     // each becomes a style element of its own and the cascade keeps its
-    // order. Stretches of nothing but white space are left out; a sheet
+    // order. Stretches of nothing but white space, comments, "<!--" and
+    // "-->" are left out; a sheet
     // without @media is one piece. Nested at-rules stay as they are.
     static std::vector<Piece> splitTopLevelMedia(std::string_view css);
 

@@ -172,6 +172,7 @@ RawTag readRawTag(std::string_view text, size_t lt) {
         }
         RawValue* wanted = sameNoCase(name, "style")     ? &tag.style
                            : sameNoCase(name, "data-bg") ? &tag.lazyBackground
+                           : sameNoCase(name, "media")   ? &tag.media
                                                          : nullptr;
         if (wanted != nullptr && !wanted->present) {
             *wanted = {true, quote, start, end};

@@ -27,9 +27,9 @@ void insertTagAttribute(StringBuffer& tag, const char* name, const char* value);
 // A start tag as written in the page, at the "<" at position lt of text:
 // where its closing ">" stands (npos when the text ends first; a ">" inside
 // a quoted value does not count), and where the values of its first style
-// attribute and its first data-bg attribute (a lazy loader's background
-// picture) stand (quoted with either quote, or unquoted), as a browser takes
-// them. Positions are in text.
+// attribute, its first data-bg attribute (a lazy loader's background
+// picture) and its first media attribute stand (quoted with either quote, or unquoted), as a
+// browser takes them. Positions are in text.
 struct RawValue {
     bool present = false;
     char quote = 0; // 0 when unquoted
@@ -40,5 +40,6 @@ struct RawTag {
     size_t end = std::string_view::npos;
     RawValue style;
     RawValue lazyBackground;
+    RawValue media;
 };
 RawTag readRawTag(std::string_view text, size_t lt);

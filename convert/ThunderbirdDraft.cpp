@@ -3,7 +3,6 @@
 #include "convert/DraftStyles.h"
 #include "convert/MarkupScan.h"
 #include "convert/TagAttributeEdits.h"
-#include "convert/TagLoop.h"
 #include "foundation/StringBuffer.h"
 #include "mime/ContentCoding.h"
 #include "mime/MimeMessage2.h"
@@ -58,23 +57,24 @@ std::string attributeText(std::string_view value) {
     return out;
 }
 
+// The element's own media attribute, quoted or not, gives way to the
+// combined one (a second attribute would be ignored).
 std::string withMedia(std::string_view openTag, const std::string& media) {
-    StringBuffer tag(std::string(openTag).c_str());
-    AttributeSpan span;
-    if (findAttribute(textOf(tag), "media", span)) {
-        replaceAttributeValue(tag, "media", attributeText(media).c_str());
-    } else {
+    const RawValue own = readRawTag(openTag, 0).media;
+    if (!own.present) {
+        StringBuffer tag(std::string(openTag).c_str());
         insertTagAttribute(tag, "media", attributeText(media).c_str());
+        return std::string(textOf(tag));
     }
-    return std::string(textOf(tag));
+    const size_t quotes = own.quote != 0 ? 1 : 0;
+    return std::string(openTag.substr(0, own.start - quotes)) + "\"" + attributeText(media) + "\"" +
+           std::string(openTag.substr(own.end + quotes));
 }
 
 std::string mediaOf(std::string_view openTag) {
-    AttributeSpan span;
-    if (!findAttribute(openTag, "media", span)) {
-        return {};
-    }
-    return std::string(openTag.substr(span.valueStart, span.valueEnd - span.valueStart));
+    const RawValue own = readRawTag(openTag, 0).media;
+    return own.present ? std::string(openTag.substr(own.start, own.end - own.start))
+                       : std::string();
 }
 
 } // namespace
