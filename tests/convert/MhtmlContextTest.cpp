@@ -27,6 +27,7 @@ TEST(MhtmlOptions, InitialValues) {
     EXPECT_FALSE(converter.m_markUnsent);
     EXPECT_FALSE(converter.m_local);
     EXPECT_FALSE(converter.m_ignoreCertErrors);
+    EXPECT_EQ(converter.m_mailProgram, MailProgram::Other);
     EXPECT_EQ(converter.m_frameCount, 0);
     EXPECT_EQ(converter.m_contexts.getSize(), 0);
 }
