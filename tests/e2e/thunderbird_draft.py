@@ -6,7 +6,9 @@ attribute, a table and a cell, and @media rules. It is converted with
 --mail-program thunderbird, opened in Thunderbird under Xvfb with a fresh
 profile (one local account that never logs in, SMTP to a sink on 127.0.0.1,
 every first-run dialog, reminder and update off, every name resolved to
-127.0.0.1) and sent with Ctrl+Return. The mail that reaches the sink must
+127.0.0.1). The compose window must show the main colour of every picture
+(read from a screenshot); then it is sent with Ctrl+Return. The mail that
+reaches the sink must
 hold every picture, resolve every cid: reference, name no mailbox: address
 and keep the @media rules.
 
@@ -213,9 +215,9 @@ def find_window(environment, pattern, seconds):
     return None
 
 
-def screenshot(environment, path):
+def screenshot(environment, path, window="root"):
     if shutil.which("import"):
-        subprocess.run(["import", "-window", "root", path], env=environment,
+        subprocess.run(["import", "-window", window, path], env=environment,
                        capture_output=True, timeout=30)
 
 
@@ -226,6 +228,34 @@ def wait_for(condition, seconds):
             return True
         time.sleep(0.5)
     return False
+
+
+def missing_from_screen(shot, source_dir):
+    """The pictures whose main colour the compose window does not show: a
+    picture that Thunderbird cannot load leaves no pixel of it."""
+    from PIL import Image
+    with Image.open(shot) as screen:
+        shown = screen.convert("RGB").getcolors(1 << 24)
+    missing = []
+    for name in PICTURES:
+        with Image.open(os.path.join(source_dir, "tests", "data", "render", "img", name)) as image:
+            colours = sorted(image.convert("RGB").getcolors(1 << 24), reverse=True)
+        # The picture's two commonest colours (a check has two), the page's
+        # white aside; a second colour must cover a tenth of it to count.
+        total = sum(count for count, _ in colours)
+        mains = [colour for count, colour in colours if min(colour) < 235][:2]
+        mains = [colour for index, colour in enumerate(mains)
+                 if index == 0 or dict((c, n) for n, c in colours)[colour] * 10 >= total]
+        for main in mains:
+            # The smallest picture here shows about 1900 pixels of its second
+            # colour; the editor's ring around a selected table cell, which
+            # shares the sky's blues, about 900.
+            near = sum(count for count, colour in shown
+                       if all(abs(a - b) <= 12 for a, b in zip(main, colour)))
+            if near < 1500:
+                missing.append("the compose window does not show %s (%r)" % (name, main))
+                break
+    return missing
 
 
 def pictures_of(message):
@@ -302,7 +332,9 @@ def run(arguments, scratch):
             return ["no compose window opened within %d s" % WINDOW_WAIT]
         # The editor fills in after the window shows.
         time.sleep(5)
-        screenshot(environment, os.path.join(arguments.artifacts, "compose.png"))
+        compose = os.path.join(arguments.artifacts, "compose.png")
+        screenshot(environment, compose, window)
+        problems = missing_from_screen(compose, arguments.source_dir)
         subprocess.run(["xdotool", "windowfocus", "--sync", window], env=environment,
                        timeout=30)
         subprocess.run(["xdotool", "key", "--clearmodifiers", "ctrl+Return"], env=environment,
@@ -312,7 +344,7 @@ def run(arguments, scratch):
             return ["nothing reached the sink within %d s" % SEND_WAIT]
         with open(os.path.join(arguments.artifacts, "sent.eml"), "wb") as sent:
             sent.write(sink.messages[0])
-        return check_sent(sink.messages[0], arguments.source_dir)
+        return problems + check_sent(sink.messages[0], arguments.source_dir)
     finally:
         if thunderbird is not None:
             stop(thunderbird)
