@@ -379,8 +379,9 @@ class Marionette:
 OPEN_PANEL = """
 const [tabUrl] = arguments;
 return (async () => {
-    if (gBrowser.currentURI.spec !== tabUrl) {
-        throw new Error("the page's tab is not the selected one: " + gBrowser.currentURI.spec);
+    const selected = gBrowser.currentURI.prePath + gBrowser.currentURI.pathQueryRef;
+    if (selected !== tabUrl) {
+        throw new Error("the page's tab is not the selected one: " + selected);
     }
     const panel = gUnifiedExtensions.panel;
     if (panel.state !== "open") {
