@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <mutex>
@@ -34,21 +35,28 @@ void onSignal(int signal) {
     }
 }
 
+// The lock stays held until the signal has ended the program: killing the
+// browser makes the main thread fail its conversion at once, and without
+// the lock it could exit with that failure's status before the signal's.
 void cleanUpAndEnd(int signal) {
-    {
-        Registry& state = registry();
-        const std::lock_guard<std::mutex> guard(state.lock);
-        for (const pid_t group : state.groups) {
-            ::kill(-group, SIGKILL);
-        }
-        for (const std::string& folder : state.folders) {
-            std::error_code ignored;
-            std::filesystem::remove_all(folder, ignored);
-        }
+    Registry& state = registry();
+    state.lock.lock();
+    for (const pid_t group : state.groups) {
+        ::kill(-group, SIGKILL);
+    }
+    for (const std::string& folder : state.folders) {
+        std::error_code ignored;
+        std::filesystem::remove_all(folder, ignored);
     }
     std::signal(signal, SIG_DFL);
     ::raise(signal);
     ::_exit(128 + signal);
+}
+
+// Run at exit: waits while a signal's cleanup is under way, so that the
+// program ends as the signal would have.
+void waitForCleanup() {
+    const std::lock_guard<std::mutex> guard(registry().lock);
 }
 
 void watch(int wakeRead) {
@@ -80,6 +88,7 @@ void installInterruptCleanup() {
     }
     g_wakeWrite = wake[1];
     std::thread(watch, wake[0]).detach();
+    std::atexit(waitForCleanup);
     struct sigaction action {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
