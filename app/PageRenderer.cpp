@@ -10,7 +10,7 @@
 #include <cctype>
 #include <chrono>
 #include <cstdlib>
-#include <set>
+#include <map>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,6 +27,10 @@ constexpr seconds kStartTime{60};
 // The network counts as quiet when nothing was asked or answered this long.
 constexpr milliseconds kQuietTime{500};
 constexpr milliseconds kScrollQuietTime{300};
+// A request still open after this long is taken for one that never ends
+// (long polling, a hanging beacon); it stops holding the page back, or such
+// a page would always be taken only when the timeout runs out.
+constexpr seconds kEndlessRequestTime{10};
 constexpr int kMaxScrollSteps = 60;
 constexpr seconds kMaxScrollTime{15};
 constexpr seconds kCaptureTime{30};
@@ -183,7 +187,7 @@ public:
             // A stream that never ends would keep the page from falling quiet.
             const std::string type = params.value("type", std::string());
             if (type != "EventSource" && type != "WebSocket") {
-                m_pending.insert(params.value("requestId", std::string()));
+                m_pending.emplace(params.value("requestId", std::string()), Clock::now());
             }
         } else if (method == "Network.loadingFinished" || method == "Network.loadingFailed") {
             m_pending.erase(params.value("requestId", std::string()));
@@ -207,7 +211,11 @@ public:
 
     // When the network will count as quiet if nothing happens before.
     Deadline quietAt(milliseconds quiet) const {
-        return m_pending.empty() ? m_lastChange + quiet : Deadline::max();
+        Deadline at = m_lastChange + quiet;
+        for (const auto& [request, since] : m_pending) {
+            at = std::max(at, since + kEndlessRequestTime);
+        }
+        return at;
     }
 
 private:
@@ -221,7 +229,7 @@ private:
     }
 
     inline static const Json kNoParams = Json::object();
-    std::set<std::string> m_pending;
+    std::map<std::string, Deadline> m_pending; // by request id, since when
     Deadline m_lastChange = Clock::now();
     bool m_loaded = false;
     std::string m_loaderId;

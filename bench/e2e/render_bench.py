@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """What --render costs: pagewing on two pages served from 127.0.0.1 with
 20 ms added to every response, converted as fetched and after their scripts
-ran in headless Chromium (--render): the demo page, which has no script, and
-a page that builds its text and pictures with a script, fetches more text
-and loads a picture only when scrolled to.
+ran in headless Chromium (--render): the demo page, which has no script, a
+page that builds its text and pictures with a script, fetches more text and
+loads a picture only when scrolled to, and a page that also keeps a request
+open for a minute, as long polling does (the --render timeout is 30 s).
 
 Each way is timed several times, alternately; the medians are reported with
 their ratio rendered / plain and the parts each message holds. Figures only:
@@ -34,6 +35,11 @@ def make_site(source_dir, root):
         shutil.copy(dot, os.path.join(root, name))
     with open(os.path.join(root, "more.txt"), "w") as more:
         more.write("Fetched after the load")
+    with open(scripted, "rb") as page:
+        text = page.read()
+    poll = b'<script>fetch("/_/r?delay_ms=60000&body=news");</script>'
+    with open(os.path.join(root, "poll.html"), "wb") as page:
+        page.write(text.replace(b"</body>", poll + b"</body>", 1))
 
 
 def convert(pagewing, url, render, scratch):
@@ -66,7 +72,8 @@ def main():
     scratch = tempfile.mkdtemp(prefix="pw-render-bench-")
     site = os.path.join(scratch, "site")
     make_site(options.source_dir, site)
-    pages = (("demo page", "/index.html"), ("scripted page", "/app.html"))
+    pages = (("demo page", "/index.html"), ("scripted page", "/app.html"),
+             ("long polling", "/poll.html"))
     walls = {}
     parts = {}
     server = None

@@ -768,9 +768,15 @@ class ScriptBuiltPages(MessageChecks):
         os.makedirs(root)
         shutil.copy(source_path("tests", "data", "e2e", "scripted", "app.html"), root)
         shutil.copy(source_path("tests", "data", "e2e", "local", "dot.gif"), root)
+        with open(os.path.join(root, "app.html"), "rb") as page:
+            polling = page.read().replace(
+                b"</body>", b'<script>fetch("/_/r?delay_ms=60000");</script></body>', 1)
+        with open(os.path.join(root, "poll.html"), "wb") as page:
+            page.write(polling)
         member = {"need_cookie": "kept=yes"}
         routes = {
             "/app.html": dict(member, file="/app.html", type="text/html"),
+            "/poll.html": dict(member, file="/poll.html", type="text/html"),
             "/private.gif": dict(member, file="/dot.gif", type="image/gif"),
             "/more.txt": dict(member, body="Fetched after the load", type="text/plain"),
             "/made.gif": {"file": "/dot.gif", "type": "image/gif",
@@ -815,6 +821,14 @@ class ScriptBuiltPages(MessageChecks):
                           if part.get_content_type() == "text/html").get_payload(decode=True)
         self.assertNotIn(b"Built by the page", plain_html)
         self.assertIn(b"enable JavaScript", plain_html)
+
+    def test_a_request_that_never_ends_does_not_hold_the_page_back(self):
+        # Long polling keeps one request open for a minute. Were the page to
+        # wait for it, the timeout would cut the scrolling short and the
+        # picture that loads on sight would be missing.
+        result = run_pagewing("--render", "--cookies", self.jar, self.server.url("/poll.html"))
+        assert_written(self, result)
+        self.assertEqual(len(self.checked(result.stdout).get_payload()), 4)
 
     def test_what_cannot_be_rendered_says_why(self):
         page = self.server.url("/app.html")
