@@ -27,6 +27,10 @@ import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests",
+                                "http"))
+from server_process import ServerProcess  # noqa: E402
+
 DELAY_MS = 20
 PER_HOST = 6
 PAGE_IMAGES = 200
@@ -107,29 +111,12 @@ def floor_ms(levels):
     return sum(math.ceil(requests / PER_HOST) * DELAY_MS for requests in levels)
 
 
-class Server:
+class Server(ServerProcess):
     """The tests' scripted server (threaded, HTTP/1.1 with keep-alive)."""
 
-    def __init__(self, script, root):
-        self.process = subprocess.Popen(
-            [sys.executable, script, "--port", "0", "--root", root, "--delay-ms", str(DELAY_MS)],
-            stdout=subprocess.PIPE)
-        ready, _, _ = select.select([self.process.stdout], [], [], 15)
-        line = self.process.stdout.readline().decode() if ready else ""
-        match = re.match(r"PORT (\d+)", line)
-        if not match:
-            self.stop()
-            raise RuntimeError("the site's server did not start")
-        self.origin = "http://127.0.0.1:%s" % match.group(1)
-
-    def stop(self):
-        self.process.terminate()
-        try:
-            self.process.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            self.process.wait()
-        self.process.stdout.close()
+    def __init__(self, root):
+        super().__init__("--root", root, "--delay-ms", str(DELAY_MS))
+        self.origin = "http://127.0.0.1:%d" % self.port
 
 
 def run_timed(command, **options):
@@ -280,7 +267,7 @@ def main():
     scratch = tempfile.mkdtemp(prefix="pw-fetch-bench-")
     site = os.path.join(scratch, "site")
     levels = generate_site(site)
-    server = Server(os.path.join(options.source_dir, "tests", "http", "test_server.py"), site)
+    server = Server(site)
     url = server.origin + "/index.html"
     # The style sheets are put into pagewing's page; the other tools keep
     # them as resources of their own.

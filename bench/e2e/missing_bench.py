@@ -16,14 +16,16 @@ import argparse
 import json
 import os
 import random
-import re
-import select
 import shutil
 import statistics
 import subprocess
 import sys
 import tempfile
 import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests",
+                                "http"))
+from server_process import ServerProcess  # noqa: E402
 
 DELAY_MS = 20
 PICTURES = 400
@@ -85,23 +87,14 @@ def generate_site(root):
     return {"/" + source for source in half if source.startswith("gone/")}
 
 
-class Server:
+class Server(ServerProcess):
     """The tests' scripted server (threaded, HTTP/1.1 with keep-alive), with
     a log of every request."""
 
-    def __init__(self, script, root, log):
+    def __init__(self, root, log):
         self.log = log
-        self.process = subprocess.Popen(
-            [sys.executable, script, "--port", "0", "--root", root,
-             "--delay-ms", str(DELAY_MS), "--log", log],
-            stdout=subprocess.PIPE)
-        ready, _, _ = select.select([self.process.stdout], [], [], 15)
-        line = self.process.stdout.readline().decode() if ready else ""
-        match = re.match(r"PORT (\d+)", line)
-        if not match:
-            self.stop()
-            raise RuntimeError("the site's server did not start")
-        self.origin = "http://127.0.0.1:%s" % match.group(1)
+        super().__init__("--root", root, "--delay-ms", str(DELAY_MS), "--log", log)
+        self.origin = "http://127.0.0.1:%d" % self.port
         self.seen = 0
 
     def new_requests(self):
@@ -113,15 +106,6 @@ class Server:
             lines = log.read().splitlines()
         fresh, self.seen = lines[self.seen:], len(lines)
         return [json.loads(line)["target"] for line in fresh if line]
-
-    def stop(self):
-        self.process.terminate()
-        try:
-            self.process.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            self.process.wait()
-        self.process.stdout.close()
 
 
 def run_pagewing(pagewing, url, scratch):
@@ -174,8 +158,7 @@ def main():
     parts = {}
     server = None
     try:
-        server = Server(os.path.join(options.source_dir, "tests", "http", "test_server.py"),
-                        site, os.path.join(scratch, "requests.log"))
+        server = Server(site, os.path.join(scratch, "requests.log"))
         # Alternate the kinds so that a drift in the machine's load touches both.
         for _ in range(options.runs):
             for name, path in kinds:

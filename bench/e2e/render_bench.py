@@ -78,8 +78,7 @@ def main():
     parts = {}
     server = None
     try:
-        server = Server(os.path.join(options.source_dir, "tests", "http", "test_server.py"),
-                        site, os.path.join(scratch, "requests.log"))
+        server = Server(site, os.path.join(scratch, "requests.log"))
         for _ in range(options.runs):
             for name, path in pages:
                 for render in (False, True):

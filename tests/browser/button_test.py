@@ -39,6 +39,9 @@ import tempfile
 import time
 import unittest
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "http"))
+from server_process import ServerProcess  # noqa: E402
+
 PAGEWING = None
 SOURCE = None
 TIMEOUT = 90
@@ -61,29 +64,12 @@ HOST_NAME = "org.pagewing.host"
 PAGE_STATE = "location.pathname + ' ' + document.readyState + ' ' + document.images.length"
 
 
-class Server:
-    """tests/http/test_server.py on 127.0.0.1 with a free port."""
+class Server(ServerProcess):
+    """The test server on a free port, serving root with routes."""
 
     def __init__(self, root, routes):
-        self.process = subprocess.Popen(
-            [sys.executable, str(SOURCE / "tests" / "http" / "test_server.py"), "--port", "0",
-             "--root", str(root), "--routes", str(routes)], stdout=subprocess.PIPE)
-        ready, _, _ = select.select([self.process.stdout], [], [], 15)
-        line = self.process.stdout.readline().decode() if ready else ""
-        match = re.match(r"PORT (\d+)", line)
-        if not match:
-            self.stop()
-            raise RuntimeError("the test server did not start")
-        self.origin = "http://127.0.0.1:%s" % match.group(1)
-
-    def stop(self):
-        self.process.terminate()
-        try:
-            self.process.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            self.process.wait()
-        self.process.stdout.close()
+        super().__init__("--root", str(root), "--routes", str(routes))
+        self.origin = "http://127.0.0.1:%d" % self.port
 
 
 class Home:

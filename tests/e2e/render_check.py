@@ -35,7 +35,6 @@ import email.policy
 import json
 import os
 import re
-import select
 import shutil
 import signal
 import subprocess
@@ -44,6 +43,9 @@ import tempfile
 import traceback
 
 from PIL import Image, ImageChops
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "http"))
+from server_process import ServerProcess  # noqa: E402
 
 CHROMIUM = "/usr/bin/chromium"
 WINDOW = (1024, 768)
@@ -115,30 +117,15 @@ def clean_environment():
             if key.lower() not in ("http_proxy", "https_proxy", "all_proxy", "no_proxy")}
 
 
-class Server:
-    """tests/http/test_server.py on 127.0.0.1 with a free port."""
+class Server(ServerProcess):
+    """The test server on a free port, serving root with routes."""
 
     def __init__(self, root, routes):
-        script = os.path.join(ARGS.source_dir, "tests", "http", "test_server.py")
-        self.process = subprocess.Popen([sys.executable, script, "--port", "0", "--root", root,
-                                         "--routes", routes], stdout=subprocess.PIPE)
-        ready, _, _ = select.select([self.process.stdout], [], [], 15)
-        line = self.process.stdout.readline().decode() if ready else ""
-        match = re.match(r"PORT (\d+)", line)
-        if not match:
-            self.stop()
-            raise CheckFailed("the test server did not start")
-        self.host = "127.0.0.1:%s" % match.group(1)
-
-    def stop(self):
-        if self.process.poll() is None:
-            self.process.terminate()
-            try:
-                self.process.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
-        self.process.stdout.close()
+        try:
+            super().__init__("--root", root, "--routes", routes)
+        except RuntimeError as failure:
+            raise CheckFailed(str(failure)) from None
+        self.host = "127.0.0.1:%d" % self.port
 
 
 def copy_site(source, target, host):

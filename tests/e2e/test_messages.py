@@ -28,6 +28,9 @@ import tempfile
 import time
 import unittest
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "http"))
+from server_process import ServerProcess  # noqa: E402
+
 ARGS = None
 TIMEOUT = 60
 
@@ -36,37 +39,20 @@ def source_path(*parts):
     return os.path.join(ARGS.source_dir, *parts)
 
 
-class Server:
-    """tests/http/test_server.py on 127.0.0.1 with a free port."""
+class Server(ServerProcess):
+    """The test server serving root, on a free port unless one is given."""
 
-    def __init__(self, root, routes="", log="", address="127.0.0.1"):
-        command = [sys.executable, source_path("tests", "http", "test_server.py"),
-                   "--port", "0", "--root", root, "--address", address]
+    def __init__(self, root, routes="", log="", address="127.0.0.1", port=0, stderr=None):
+        arguments = ["--root", root, "--address", address]
         if routes:
-            command += ["--routes", routes]
+            arguments += ["--routes", routes]
         if log:
-            command += ["--log", log]
-        self.process = subprocess.Popen(command, stdout=subprocess.PIPE)
-        ready, _, _ = select.select([self.process.stdout], [], [], 15)
-        line = self.process.stdout.readline().decode() if ready else ""
-        match = re.match(r"PORT (\d+)", line)
-        if not match:
-            self.stop()
-            raise RuntimeError("the test server did not start")
-        self.port = int(match.group(1))
+            arguments += ["--log", log]
+        super().__init__(*arguments, port=port, stderr=stderr)
         self.host = "%s:%d" % (address, self.port)
 
     def url(self, path):
         return "http://%s%s" % (self.host, path)
-
-    def stop(self):
-        self.process.terminate()
-        try:
-            self.process.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            self.process.wait()
-        self.process.stdout.close()
 
 
 def copy_site(source, target, host):

@@ -22,7 +22,6 @@ import json
 import os
 import quopri
 import re
-import select
 import shutil
 import socket
 import subprocess
@@ -249,23 +248,6 @@ def free_port():
         return probe.getsockname()[1]
 
 
-class ServerOnPort(test_messages.Server):
-    """The end-to-end tests' server, on a port chosen beforehand."""
-
-    def __init__(self, root, routes, port):
-        command = [sys.executable, test_messages.source_path("tests", "http", "test_server.py"),
-                   "--port", str(port), "--root", root, "--routes", routes]
-        self.process = subprocess.Popen(command, stdout=subprocess.PIPE,
-                                        stderr=subprocess.DEVNULL)
-        ready, _, _ = select.select([self.process.stdout], [], [], 15)
-        line = self.process.stdout.readline().decode() if ready else ""
-        if line.strip() != "PORT %d" % port:
-            self.stop()
-            raise RuntimeError("the test server did not start on port %d" % port)
-        self.port = port
-        self.host = "127.0.0.1:%d" % port
-
-
 class PageCases(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -289,7 +271,8 @@ class PageCases(unittest.TestCase):
             with open(routes_file, "w", encoding="utf-8") as written:
                 written.write(json.dumps(routes).replace("%H%", "127.0.0.1:%d" % port))
             try:
-                cls.server = ServerOnPort(cls.site, routes_file, port)
+                cls.server = test_messages.Server(cls.site, routes_file, port=port,
+                                                  stderr=subprocess.DEVNULL)
                 break
             except RuntimeError:
                 continue

@@ -28,7 +28,6 @@ import json
 import os
 import posixpath
 import re
-import select
 import shutil
 import signal
 import subprocess
@@ -237,24 +236,18 @@ def make_certificates(folder):
     return path("ca.pem"), path("server.pem"), path("server.key")
 
 
-class LoggedServer:
+class LoggedServer(base.ServerProcess):
     """tests/http/test_server.py on 127.0.0.1 with a free port, logging every
     request; over TLS when given a certificate and its key."""
 
     def __init__(self, root, routes, log, tls=()):
         self.log = log
         self.scheme = "https" if tls else "http"
-        command = [sys.executable, os.path.join(ARGS.source_dir, "tests", "http", "test_server.py"),
-                   "--port", "0", "--root", root, "--routes", routes, "--log", log]
+        arguments = ["--root", root, "--routes", routes, "--log", log]
         if tls:
-            command += ["--cert", tls[0], "--key", tls[1]]
-        self.process = subprocess.Popen(command, stdout=subprocess.PIPE)
-        ready, _, _ = select.select([self.process.stdout], [], [], 15)
-        match = re.match(r"PORT (\d+)", self.process.stdout.readline().decode() if ready else "")
-        if not match:
-            self.stop()
-            raise RuntimeError("the test server did not start")
-        self.host = "127.0.0.1:" + match.group(1)
+            arguments += ["--cert", tls[0], "--key", tls[1]]
+        super().__init__(*arguments)
+        self.host = "127.0.0.1:%d" % self.port
 
     def url(self, path):
         return "%s://%s%s" % (self.scheme, self.host, path)
@@ -268,16 +261,6 @@ class LoggedServer:
         with open(self.log, "rb") as log:
             log.seek(mark)
             return [json.loads(line)["target"] for line in log.read().splitlines()]
-
-    def stop(self):
-        if self.process.poll() is None:
-            self.process.terminate()
-            try:
-                self.process.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
-        self.process.stdout.close()
 
 
 class Site:
