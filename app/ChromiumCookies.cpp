@@ -3,18 +3,14 @@
 #include "app/BrowserSessions.h"
 #include "app/ChromiumCookieCipher.h"
 #include "app/KeyringPassword.h"
+#include "app/PrivateTempDir.h"
 
 #include <sqlite3.h>
 
 #include <cctype>
-#include <cerrno>
-#include <cstdlib>
-#include <dirent.h>
-#include <fcntl.h>
 #include <map>
 #include <memory>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -236,108 +232,23 @@ bool copyMayHelp(int code) {
 
 // --- a private copy --------------------------------------------------------------------
 
-// A folder only this user can enter, removed with its files on every way out.
-class PrivateFolder {
-public:
-    PrivateFolder() {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern =
-            std::string(base != nullptr && base[0] == '/' ? base : "/tmp") + "/pw-cookies-XXXXXX";
-        if (::mkdtemp(pattern.data()) != nullptr) {
-            m_path = pattern;
-        }
-    }
-    ~PrivateFolder() {
-        if (m_path.empty()) {
-            return;
-        }
-        if (DIR* directory = ::opendir(m_path.c_str())) {
-            while (const dirent* entry = ::readdir(directory)) {
-                const std::string name = entry->d_name;
-                if (name != "." && name != "..") {
-                    ::unlink((m_path + "/" + name).c_str());
-                }
-            }
-            ::closedir(directory);
-        }
-        ::rmdir(m_path.c_str());
-    }
-    PrivateFolder(const PrivateFolder&) = delete;
-    PrivateFolder& operator=(const PrivateFolder&) = delete;
-
-    const std::string& path() const { return m_path; }
-
-private:
-    std::string m_path;
-};
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : m_fd(fd) {}
-    ~FileDescriptor() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
-
-bool writeAll(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            return false;
-        }
-        data += written;
-        size -= static_cast<size_t>(written);
-    }
-    return true;
-}
-
-// True when the source does not exist (a journal that is not there) or was
-// copied whole.
-bool copyIfPresent(const std::string& from, const std::string& to) {
-    const FileDescriptor source(::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
-    if (source.get() < 0) {
-        return errno == ENOENT;
-    }
-    const FileDescriptor target(
-        ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
-    if (target.get() < 0) {
-        return false;
-    }
-    char chunk[65536];
-    while (true) {
-        const ssize_t count = ::read(source.get(), chunk, sizeof chunk);
-        if (count < 0 && errno == EINTR) {
-            continue;
-        }
-        if (count <= 0) {
-            return count == 0;
-        }
-        if (!writeAll(target.get(), chunk, static_cast<size_t>(count))) {
-            return false;
-        }
-    }
-}
-
+// The copy lives in a folder of our own, which also goes when the program
+// is interrupted: it holds the user's (encrypted) cookies.
 bool readPrivateCopy(const std::string& path, DatabaseContent& content, ReadFailure& failure) {
-    const PrivateFolder folder;
-    if (folder.path().empty()) {
+    const PrivateTempDir folder;
+    if (!folder.ok()) {
         failure = {SQLITE_CANTOPEN, "no private temporary folder for a copy"};
         return false;
     }
     const std::string copy = folder.path() + "/Cookies";
     for (const char* suffix : {"", "-journal", "-wal"}) {
-        if (!copyIfPresent(path + suffix, copy + suffix)) {
+        std::string copied;
+        std::string problem;
+        bool missing = false;
+        // A journal that is not there is no failure.
+        if (!folder.copyIn(path + suffix, std::string("Cookies") + suffix, copied, problem,
+                           &missing) &&
+            !missing) {
             failure = {SQLITE_CANTOPEN, "it could not be copied"};
             return false;
         }

@@ -1,5 +1,6 @@
 #include "app/TempMessageFile.h"
 
+#include "foundation/FileHandle.h"
 #include "foundation/FileSys.h"
 #include "foundation/StringBuffer.h"
 
@@ -14,36 +15,6 @@ namespace {
 // Enough for every name a real temporary directory can hold; the bound
 // keeps a directory full of planted names from looping for ever.
 constexpr int kMaxCandidates = 100000;
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : m_fd(fd) {}
-    ~FileDescriptor() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
-
-void writeAll(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return;
-        }
-        data += written;
-        size -= static_cast<size_t>(written);
-    }
-}
 
 } // namespace
 
@@ -65,15 +36,16 @@ bool writeExclusiveMessageFile(const std::string& directory, const char* name,
     path.clear();
     for (int counter = 1; counter <= kMaxCandidates; ++counter) {
         const std::string candidate = directory + uniqueNameCandidate(name, counter);
-        FileDescriptor file(
+        const FileHandle file(
             ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-        if (file.get() < 0) {
+        if (!file.isOpen()) {
             if (errno == EEXIST) {
                 continue;
             }
             return false;
         }
-        writeAll(file.get(), text.getString(), static_cast<size_t>(text.getSize()));
+        // The file is there to name even when the write falls short.
+        static_cast<void>(file.writeFully(text.getString(), text.getSize()));
         path = candidate;
         return true;
     }
