@@ -3,6 +3,8 @@
 #include "app/InterruptCleanup.h"
 #include "http/TransferCancel.h"
 
+#include "foundation/FileHandle.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -220,18 +222,7 @@ bool ChromiumPipe::send(const std::string& message) {
     const SigpipeHeld held;
     std::string whole = message;
     whole.push_back('\0');
-    size_t sent = 0;
-    while (sent < whole.size()) {
-        const ssize_t wrote = ::write(m_toBrowser, whole.data() + sent, whole.size() - sent);
-        if (wrote < 0 && errno == EINTR) {
-            continue;
-        }
-        if (wrote <= 0) {
-            return false;
-        }
-        sent += static_cast<size_t>(wrote);
-    }
-    return true;
+    return writeFully(m_toBrowser, whole.data(), static_cast<int64_t>(whole.size()));
 }
 
 bool ChromiumPipe::takeWhole(std::string& message) {

@@ -5,9 +5,11 @@
 #include "app/ExtensionId.h"
 #include "app/ToolbarButton.h"
 
+#include "foundation/FileHandle.h"
+
 #include <nlohmann/json.hpp>
 
-#include <cerrno>
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -24,26 +26,11 @@ using Json = nlohmann::json;
 
 constexpr uint32_t kMaxMessage = uint32_t{64} << 20;
 
-bool readExactly(int descriptor, char* buffer, size_t count, size_t& got) {
-    got = 0;
-    while (got < count) {
-        const ssize_t read = ::read(descriptor, buffer + got, count - got);
-        if (read < 0 && errno == EINTR) {
-            continue;
-        }
-        if (read <= 0) {
-            return false;
-        }
-        got += static_cast<size_t>(read);
-    }
-    return true;
-}
-
 bool readMessage(std::string& text, std::string& problem) {
     uint32_t length = 0;
-    size_t got = 0;
-    if (!readExactly(STDIN_FILENO, reinterpret_cast<char*>(&length), sizeof length, got)) {
-        problem = got == 0 ? "no message came" : "the message's length was cut short";
+    const int64_t lengthBytes = readFully(STDIN_FILENO, &length, sizeof length);
+    if (lengthBytes != sizeof length) {
+        problem = lengthBytes <= 0 ? "no message came" : "the message's length was cut short";
         return false;
     }
     if (length > kMaxMessage) {
@@ -51,8 +38,9 @@ bool readMessage(std::string& text, std::string& problem) {
         return false;
     }
     text.resize(length);
-    if (!readExactly(STDIN_FILENO, text.data(), length, got)) {
-        problem = "the message ended after " + std::to_string(got) + " of " +
+    const int64_t got = readFully(STDIN_FILENO, text.data(), length);
+    if (got != length) {
+        problem = "the message ended after " + std::to_string(std::max<int64_t>(got, 0)) + " of " +
                   std::to_string(length) + " bytes";
         return false;
     }
@@ -64,17 +52,9 @@ void writeAnswer(const Json& answer) {
     const auto length = static_cast<uint32_t>(text.size());
     std::string framed(reinterpret_cast<const char*>(&length), sizeof length);
     framed += text;
-    size_t sent = 0;
-    while (sent < framed.size()) {
-        const ssize_t wrote = ::write(STDOUT_FILENO, framed.data() + sent, framed.size() - sent);
-        if (wrote < 0 && errno == EINTR) {
-            continue;
-        }
-        if (wrote <= 0) {
-            return;
-        }
-        sent += static_cast<size_t>(wrote);
-    }
+    // The browser that reads the answer may have gone; nobody else to tell.
+    static_cast<void>(
+        writeFully(STDOUT_FILENO, framed.data(), static_cast<int64_t>(framed.size())));
 }
 
 int refuse(const std::string& problem) {

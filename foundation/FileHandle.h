@@ -7,6 +7,50 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+// Reads from a descriptor until count bytes arrived or the input ends; the
+// number read, or -1 when a read fails (errno set). Interrupted reads are
+// taken up again.
+inline int64_t readFully(int descriptor, void* buffer, int64_t count) {
+    auto* into = static_cast<unsigned char*>(buffer);
+    int64_t done = 0;
+    while (done < count) {
+        const ssize_t got = ::read(descriptor, into + done, static_cast<size_t>(count - done));
+        if (got < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return -1;
+        }
+        if (got == 0) {
+            break;
+        }
+        done += got;
+    }
+    return done;
+}
+
+// Writes all count bytes to a descriptor; false (errno set) when fewer could
+// be written.
+inline bool writeFully(int descriptor, const void* buffer, int64_t count) {
+    const auto* from = static_cast<const unsigned char*>(buffer);
+    int64_t done = 0;
+    while (done < count) {
+        const ssize_t put = ::write(descriptor, from + done, static_cast<size_t>(count - done));
+        if (put < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        if (put == 0) {
+            errno = EIO;
+            return false;
+        }
+        done += put;
+    }
+    return true;
+}
+
 // An open file descriptor, closed with the object. Shared by the file class
 // and the loaders; every failure leaves errno set for the caller's message.
 class FileHandle {
@@ -84,45 +128,12 @@ public:
     // Reads until count bytes arrived or the file ends; the number read, or
     // -1 when a read fails (errno set).
     int64_t readFully(void* buffer, int count) const {
-        auto* into = static_cast<unsigned char*>(buffer);
-        int64_t done = 0;
-        while (done < count) {
-            const ssize_t got =
-                ::read(m_descriptor, into + done, static_cast<size_t>(count - done));
-            if (got < 0) {
-                if (errno == EINTR) {
-                    continue;
-                }
-                return -1;
-            }
-            if (got == 0) {
-                break;
-            }
-            done += got;
-        }
-        return done;
+        return ::readFully(m_descriptor, buffer, count);
     }
 
     // Writes all count bytes; false (errno set) when fewer could be written.
     bool writeFully(const void* buffer, int64_t count) const {
-        const auto* from = static_cast<const unsigned char*>(buffer);
-        int64_t done = 0;
-        while (done < count) {
-            const ssize_t put =
-                ::write(m_descriptor, from + done, static_cast<size_t>(count - done));
-            if (put < 0) {
-                if (errno == EINTR) {
-                    continue;
-                }
-                return false;
-            }
-            if (put == 0) {
-                errno = EIO;
-                return false;
-            }
-            done += put;
-        }
-        return true;
+        return ::writeFully(m_descriptor, buffer, count);
     }
 
 private:
